@@ -1,0 +1,15 @@
+#ifndef QUILLSET_MAIN_WINDOW_H
+#define QUILLSET_MAIN_WINDOW_H
+
+#include <windows.h>
+
+#include "resource.h"
+
+extern char WindowTitle[MAX_LOADSTRING];
+extern char WindowClassName[MAX_LOADSTRING];
+
+void RegisterMainWindowClass(HINSTANCE instance);
+int CreateMainWindow(HINSTANCE instance, int showCommand);
+LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+#endif

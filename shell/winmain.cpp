@@ -1,0 +1,22 @@
+#include "main_window.h"
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand)
+{
+    LoadStringA(instance, IDS_APP_TITLE, WindowTitle, MAX_LOADSTRING);
+    LoadStringA(instance, IDC_QUILLSET, WindowClassName, MAX_LOADSTRING);
+    RegisterMainWindowClass(instance);
+
+    if (!CreateMainWindow(instance, showCommand))
+        return 0;
+
+    HACCEL accelerators = LoadAcceleratorsA(instance, MAKEINTRESOURCEA(IDC_QUILLSET));
+    MSG message;
+    message.wParam = 0;
+    while (GetMessageA(&message, NULL, 0, 0)) {
+        if (!TranslateAcceleratorA(message.hwnd, accelerators, &message)) {
+            TranslateMessage(&message);
+            DispatchMessageA(&message);
+        }
+    }
+    return static_cast<int>(message.wParam);
+}
