@@ -1,0 +1,24 @@
+// Forced into the job's host build: its settings stream goes to the
+// stand-in, which reads like the Windows runtime's text mode.
+#ifndef FAKEWIN_CRT_REDIRECT_H
+#define FAKEWIN_CRT_REDIRECT_H
+
+#include <stdio.h>
+
+FILE *FakeFopen(const char *name, const char *mode);
+int FakeFgetc(FILE *file);
+int FakeFeof(FILE *file);
+int FakeFerror(FILE *file);
+int FakeFclose(FILE *file);
+long long FakeFtelli64(FILE *file);
+int FakeFseeki64(FILE *file, long long offset, int origin);
+
+#define fopen FakeFopen
+#define fgetc FakeFgetc
+#define feof FakeFeof
+#define ferror FakeFerror
+#define fclose FakeFclose
+#define _ftelli64 FakeFtelli64
+#define _fseeki64 FakeFseeki64
+
+#endif

@@ -1,0 +1,286 @@
+#include "fakewin.h"
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <strings.h>
+
+#include "crt_redirect.h"
+
+namespace fake {
+
+const char SettingsPath[] = "C:\\windows\\kvinst\\kvconfig.txt";
+static const char ParametersKey[] = "System\\CurrentControlSet\\Services\\kvcard\\Parameters";
+
+World world;
+static DWORD lastError;
+
+void Reset()
+{
+    world = World();
+    lastError = 0;
+}
+
+std::vector<std::string> Messages()
+{
+    std::vector<std::string> messages;
+    for (const std::string &entry : world.log)
+        if (entry.compare(0, 7, "[sleep ") != 0)
+            messages.push_back(entry);
+    return messages;
+}
+
+// Counts the call and says whether the world wants it to fail.
+static bool Fails(const char *name)
+{
+    std::string key = std::string(name) + "#" + std::to_string(++world.callCounts[name]);
+    world.calls.push_back(key);
+    return world.failing.count(name) || world.failing.count(key);
+}
+
+static DWORD CopyPath(const std::string &path, char *buffer, DWORD size)
+{
+    if (path.size() + 1 > size)
+        return path.size() + 1;
+    memcpy(buffer, path.c_str(), path.size() + 1);
+    return path.size();
+}
+
+static DWORD WINAPI WaitNoPendingInstallEvents(DWORD timeout)
+{
+    if (timeout != 0)
+        return WAIT_FAILED;
+    if (world.probeResults.empty())
+        return WAIT_OBJECT_0;
+    DWORD result = world.probeResults.front();
+    world.probeResults.pop_front();
+    return result;
+}
+
+}
+
+using fake::world;
+
+DWORD GetCurrentDirectoryA(DWORD size, char *buffer)
+{
+    return fake::Fails("GetCurrentDirectoryA") ? 0 : fake::CopyPath(world.currentDirectory, buffer, size);
+}
+
+DWORD GetWindowsDirectoryA(char *buffer, DWORD size)
+{
+    return fake::Fails("GetWindowsDirectoryA") ? 0 : fake::CopyPath(world.windowsDirectory, buffer, size);
+}
+
+BOOL SetCurrentDirectoryA(const char *path)
+{
+    if (fake::Fails("SetCurrentDirectoryA") || !world.directories.count(path))
+        return FALSE;
+    world.currentDirectory = path;
+    return TRUE;
+}
+
+void OutputDebugStringA(const char *text) { world.log.push_back(text); }
+
+void Sleep(DWORD milliseconds) { world.log.push_back("[sleep " + std::to_string(milliseconds) + "]"); }
+
+HMODULE GetModuleHandleA(const char *name)
+{
+    static int setupapi;
+    if (!world.setupapiLoaded || strcasecmp(name, "setupapi.dll") != 0)
+        return NULL;
+    return reinterpret_cast<HMODULE>(&setupapi);
+}
+
+FARPROC GetProcAddress(HMODULE, const char *name)
+{
+    if (!world.probeExported || strcmp(name, "CMP_WaitNoPendingInstallEvents") != 0)
+        return NULL;
+    return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)(void)>(fake::WaitNoPendingInstallEvents));
+}
+
+int lstrlenA(const char *text) { return text ? static_cast<int>(strlen(text)) : 0; }
+
+DWORD GetLastError(void) { return fake::lastError; }
+
+HLOCAL LocalAlloc(DWORD flags, size_t size)
+{
+    if (fake::Fails("LocalAlloc") || flags != LMEM_ZEROINIT)
+        return NULL;
+    world.liveBuffers++;
+    return calloc(1, size ? size : 1);
+}
+
+HLOCAL LocalFree(HLOCAL memory)
+{
+    world.liveBuffers--;
+    free(memory);
+    return NULL;
+}
+
+// Registry: one key, handed out as a distinct handle per open.
+
+LONG RegOpenKeyExA(HKEY root, const char *subkey, DWORD options, REGSAM access, HKEY *key)
+{
+    world.keyOpens++;
+    if (fake::Fails("RegOpenKeyExA"))
+        return ERROR_ACCESS_DENIED;
+    if (root != HKEY_LOCAL_MACHINE || strcasecmp(subkey, fake::ParametersKey) != 0 || !world.keyExists)
+        return ERROR_FILE_NOT_FOUND;
+    if (options != 0 || access != KEY_WRITE)
+        return ERROR_INVALID_PARAMETER;
+    world.openKeys++;
+    *key = reinterpret_cast<HKEY>(new int);
+    return ERROR_SUCCESS;
+}
+
+LONG RegSetValueExA(HKEY, const char *name, DWORD, DWORD type, const BYTE *data, DWORD size)
+{
+    if (fake::Fails("RegSetValueExA"))
+        return ERROR_ACCESS_DENIED;
+    world.values[name] = fake::Value{type, std::string(reinterpret_cast<const char *>(data), size)};
+    return ERROR_SUCCESS;
+}
+
+LONG RegCloseKey(HKEY key)
+{
+    world.openKeys--;
+    delete reinterpret_cast<int *>(key);
+    return ERROR_SUCCESS;
+}
+
+// SetupAPI: one device set at a time over world.devices.
+
+HDEVINFO SetupDiGetClassDevsA(const GUID *classGuid, const char *enumerator, void *parent, DWORD flags)
+{
+    static int set;
+    if (fake::Fails("SetupDiGetClassDevsA") || classGuid || enumerator || parent ||
+        flags != (DIGCF_PRESENT | DIGCF_ALLCLASSES))
+        return INVALID_HANDLE_VALUE;
+    world.openSets++;
+    return &set;
+}
+
+BOOL SetupDiEnumDeviceInfo(HDEVINFO, DWORD index, SP_DEVINFO_DATA *device)
+{
+    if (device->cbSize != sizeof *device) {
+        fake::lastError = ERROR_INVALID_USER_BUFFER;
+        return FALSE;
+    }
+    if (index >= world.devices.size()) {
+        fake::lastError = ERROR_NO_MORE_ITEMS;
+        return FALSE;
+    }
+    device->DevInst = index;
+    return TRUE;
+}
+
+BOOL SetupDiGetDeviceRegistryPropertyA(HDEVINFO, SP_DEVINFO_DATA *device, DWORD property, DWORD *type,
+                                       BYTE *buffer, DWORD size, DWORD *required)
+{
+    fake::Device &d = world.devices.at(device->DevInst);
+    if (fake::Fails("SetupDiGetDeviceRegistryPropertyA")) {
+        fake::lastError = ERROR_INVALID_PARAMETER;
+        return FALSE;
+    }
+    if (property != SPDRP_HARDWAREID || !d.hasProperty || d.readError) {
+        fake::lastError = d.readError ? d.readError : ERROR_INVALID_DATA;
+        return FALSE;
+    }
+    d.hardwareIds.append(d.growth, 'X');
+    if (type)
+        *type = 7;   // REG_MULTI_SZ
+    if (required)
+        *required = d.hardwareIds.size();
+    if (size < d.hardwareIds.size()) {
+        fake::lastError = ERROR_INSUFFICIENT_BUFFER;
+        return FALSE;
+    }
+    if (!d.hardwareIds.empty())
+        memcpy(buffer, d.hardwareIds.data(), d.hardwareIds.size());
+    return TRUE;
+}
+
+BOOL SetupDiSetClassInstallParamsA(HDEVINFO, SP_DEVINFO_DATA *, SP_CLASSINSTALL_HEADER *params, DWORD size)
+{
+    if (fake::Fails("SetupDiSetClassInstallParamsA") || size != sizeof(SP_PROPCHANGE_PARAMS))
+        return FALSE;
+    world.classInstallParams.push_back(*reinterpret_cast<SP_PROPCHANGE_PARAMS *>(params));
+    return TRUE;
+}
+
+BOOL SetupDiCallClassInstaller(DI_FUNCTION function, HDEVINFO, SP_DEVINFO_DATA *device)
+{
+    if (fake::Fails("SetupDiCallClassInstaller") || function != DIF_PROPERTYCHANGE ||
+        world.classInstallParams.empty())
+        return FALSE;
+    world.stateChanges.emplace_back(device->DevInst, world.classInstallParams.back().StateChange);
+    return TRUE;
+}
+
+BOOL SetupDiDestroyDeviceInfoList(HDEVINFO)
+{
+    world.openSets--;
+    return TRUE;
+}
+
+// The settings stream, read the way the Windows runtime reads text mode:
+// CR LF comes out as one line feed, while positions stay byte offsets.
+
+struct FakeFile {
+    std::string bytes;
+    size_t position;
+    bool eof;
+    bool error;
+};
+
+static FakeFile *Stream(FILE *file) { return reinterpret_cast<FakeFile *>(file); }
+
+FILE *FakeFopen(const char *name, const char *mode)
+{
+    world.fileMode = mode;
+    std::string path = name[0] && name[1] == ':' ? name : world.currentDirectory + "\\" + name;
+    auto found = world.files.find(path);
+    if (fake::Fails("fopen") || found == world.files.end())
+        return NULL;
+    world.openFiles++;
+    return reinterpret_cast<FILE *>(new FakeFile{found->second, 0, false, false});
+}
+
+int FakeFgetc(FILE *file)
+{
+    FakeFile *f = Stream(file);
+    if (fake::Fails("fgetc")) {
+        f->error = true;
+        return EOF;
+    }
+    if (f->position >= f->bytes.size()) {
+        f->eof = true;
+        return EOF;
+    }
+    unsigned char c = f->bytes[f->position++];
+    if (c == '\r' && f->position < f->bytes.size() && f->bytes[f->position] == '\n')
+        c = f->bytes[f->position++];
+    return c;
+}
+
+int FakeFeof(FILE *file) { return Stream(file)->eof; }
+
+int FakeFerror(FILE *file) { return Stream(file)->error; }
+
+long long FakeFtelli64(FILE *file) { return fake::Fails("_ftelli64") ? -1 : Stream(file)->position; }
+
+int FakeFseeki64(FILE *file, long long offset, int origin)
+{
+    if (fake::Fails("_fseeki64") || origin != SEEK_SET || offset < 0)
+        return -1;
+    Stream(file)->position = offset;
+    Stream(file)->eof = false;
+    return 0;
+}
+
+int FakeFclose(FILE *file)
+{
+    world.openFiles--;
+    delete Stream(file);
+    return fake::Fails("fclose") ? EOF : 0;
+}

@@ -1,0 +1,71 @@
+// The scriptable world behind the host stand-in. Tests set it up, run the
+// job, and read back what the job did.
+#ifndef FAKEWIN_FAKEWIN_H
+#define FAKEWIN_FAKEWIN_H
+
+#include <deque>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "setupapi.h"
+
+namespace fake {
+
+extern const char SettingsPath[];
+
+struct Device {
+    std::string hardwareIds;   // raw property bytes, a list of NUL-terminated IDs
+    bool hasProperty = true;
+    DWORD readError = 0;       // fails every property read with this error
+    DWORD growth = 0;          // bytes the property gains at every read
+};
+
+struct Value {
+    DWORD type;
+    std::string data;
+};
+
+struct World {
+    std::string currentDirectory = "C:\\users\\admin";
+    std::string windowsDirectory = "C:\\windows";
+    std::set<std::string> directories = {"C:\\windows\\kvinst"};
+    std::map<std::string, std::string> files;   // full path -> bytes
+
+    bool keyExists = true;
+    std::map<std::string, Value> values;
+
+    bool setupapiLoaded = true;
+    bool probeExported = true;
+    std::deque<DWORD> probeResults;   // then WAIT_OBJECT_0
+    std::vector<Device> devices;
+
+    // "Name" fails every call of that name, "Name#n" only its n-th call.
+    std::set<std::string> failing;
+
+    // What happened. The log holds every debugger message and "[sleep N]".
+    std::vector<std::string> log;
+    std::vector<std::string> calls;   // "Name#n" of every call that can fail
+    std::map<std::string, int> callCounts;
+    std::vector<SP_PROPCHANGE_PARAMS> classInstallParams;
+    std::vector<std::pair<DWORD, DWORD>> stateChanges;   // device index, state
+    int keyOpens = 0;
+    int openKeys = 0;
+    int openSets = 0;
+    int liveBuffers = 0;
+    int openFiles = 0;
+    std::string fileMode;
+};
+
+extern World world;
+
+// A fresh world: the settings directory exists, the key exists, no devices.
+void Reset();
+
+// The debugger messages alone, without the pauses.
+std::vector<std::string> Messages();
+
+}
+
+#endif

@@ -1,0 +1,66 @@
+// Host stand-in for the slice of <windows.h> the job uses. The calls are
+// served by fakewin.cpp from a scriptable world (fakewin.h).
+#ifndef FAKEWIN_WINDOWS_H
+#define FAKEWIN_WINDOWS_H
+
+#include <stdint.h>
+#include <string.h>
+
+#define WINAPI
+#define CALLBACK
+#define MAX_PATH 260
+
+typedef int BOOL;
+typedef unsigned char BYTE;
+typedef unsigned int DWORD;
+typedef int LONG;
+typedef uintptr_t ULONG_PTR;
+typedef void *HANDLE;
+typedef void *HLOCAL;
+typedef struct HKEY__ *HKEY;
+typedef struct HMODULE__ *HMODULE;
+typedef intptr_t (*FARPROC)(void);
+typedef DWORD REGSAM;
+
+#define TRUE 1
+#define FALSE 0
+
+#define ERROR_SUCCESS 0
+#define ERROR_FILE_NOT_FOUND 2
+#define ERROR_ACCESS_DENIED 5
+#define ERROR_NOT_ENOUGH_MEMORY 8
+#define ERROR_INVALID_DATA 13
+#define ERROR_INVALID_PARAMETER 87
+#define ERROR_INSUFFICIENT_BUFFER 122
+#define ERROR_NO_MORE_ITEMS 259
+#define ERROR_INVALID_USER_BUFFER 1784
+
+#define WAIT_OBJECT_0 0
+#define WAIT_TIMEOUT 258
+#define WAIT_FAILED 0xFFFFFFFF
+
+#define HKEY_LOCAL_MACHINE ((HKEY)(uintptr_t)0x80000002)
+#define KEY_WRITE 0x20006
+#define REG_DWORD 4
+
+#define LMEM_ZEROINIT 0x40
+#define INVALID_HANDLE_VALUE ((HANDLE)(intptr_t)-1)
+#define ZeroMemory(p, n) memset((p), 0, (n))
+
+DWORD GetCurrentDirectoryA(DWORD size, char *buffer);
+DWORD GetWindowsDirectoryA(char *buffer, DWORD size);
+BOOL SetCurrentDirectoryA(const char *path);
+void OutputDebugStringA(const char *text);
+void Sleep(DWORD milliseconds);
+HMODULE GetModuleHandleA(const char *name);
+FARPROC GetProcAddress(HMODULE module, const char *name);
+int lstrlenA(const char *text);
+DWORD GetLastError(void);
+HLOCAL LocalAlloc(DWORD flags, size_t size);
+HLOCAL LocalFree(HLOCAL memory);
+
+LONG RegOpenKeyExA(HKEY root, const char *subkey, DWORD options, REGSAM access, HKEY *key);
+LONG RegSetValueExA(HKEY key, const char *name, DWORD reserved, DWORD type, const BYTE *data, DWORD size);
+LONG RegCloseKey(HKEY key);
+
+#endif

@@ -1,0 +1,135 @@
+// Finding the controller by its first hardware ID and changing its state.
+#include "job_test.h"
+
+namespace {
+
+const char Prefix[] = "PCI\\VEN_1D5B&DEV_4F17";
+const int PrefixLength = 21;
+
+class Devices : public JobTest {
+protected:
+    static int Disable() { return ChangeDeviceState(Prefix, DICS_DISABLE, PrefixLength); }
+};
+
+TEST_F(Devices, OnlyTheFirstMatchChangesInEachCall)
+{
+    AddDevice(Ids("PCI\\VEN_8086&DEV_1234"));
+    AddDevice(Ids(ControllerId()));
+    AddDevice(Ids(ControllerId()));
+    EXPECT_EQ(RestartDevice(), 1);
+    using Change = std::pair<DWORD, DWORD>;
+    EXPECT_EQ(fake::world.stateChanges,
+              (std::vector<Change>{{1, DICS_DISABLE}, {1, DICS_ENABLE}}));
+    EXPECT_EQ(fake::world.log,
+              (Log{"Found it! \n", "Changed State on Device ID \n", "Device Disabled from RestartDevice \n",
+                   "[sleep 1000]", "Found it! \n", "Changed State on Device ID \n",
+                   "Device Re-Enabled from RestartDevice \n"}));
+}
+
+TEST_F(Devices, PropertyChangeRecordIsGlobalThenConfigSpecific)
+{
+    AddDevice(Ids(ControllerId()));
+    EXPECT_EQ(Disable(), 1);
+    ASSERT_EQ(fake::world.classInstallParams.size(), 2u);
+    for (DWORD i = 0; i < 2; i++) {
+        const SP_PROPCHANGE_PARAMS &p = fake::world.classInstallParams[i];
+        EXPECT_EQ(p.ClassInstallHeader.cbSize, 8u);
+        EXPECT_EQ(p.ClassInstallHeader.InstallFunction, static_cast<DWORD>(DIF_PROPERTYCHANGE));
+        EXPECT_EQ(p.StateChange, static_cast<DWORD>(DICS_DISABLE));
+        EXPECT_EQ(p.Scope, i + 1);
+        EXPECT_EQ(p.HwProfile, 0u);
+    }
+}
+
+TEST_F(Devices, WhichIdsMatch)
+{
+    const struct {
+        std::string ids;
+        int found;
+    } table[] = {
+        {Ids("PCI\\VEN_1D5B&DEV_4F17"), 1},                       // the bare prefix
+        {Ids("pci\\ven_1d5b&dev_4f17&SUBSYS_00011D5B"), 0},       // case-sensitive
+        {Ids("PCI\\VEN_1D5B&DEV_4F1"), 0},
+        {Ids("PCI\\VEN_8086&DEV_1234", ControllerId()), 0},       // only the first ID counts
+        {std::string("PCI\\VEN_1D5B&DEV_4F1"), 0},               // unterminated, one short
+        {std::string("\0\0", 2), 0},                              // no text
+        {std::string(), 0},
+    };
+    for (const auto &row : table) {
+        SetUp();
+        AddDevice(row.ids);
+        EXPECT_EQ(Disable(), row.found) << row.ids;
+    }
+}
+
+TEST_F(Devices, DevicesWithoutHardwareIdsAreSkipped)
+{
+    AddDevice("");
+    fake::world.devices[0].hasProperty = false;
+    AddDevice(Ids(ControllerId()));
+    EXPECT_EQ(Disable(), 1);
+    EXPECT_EQ(fake::world.log, (Log{"GetDeviceRegistryProperty ERROR_INVALID_DATA \n", "Found it! \n",
+                                    "Changed State on Device ID \n"}));
+}
+
+TEST_F(Devices, UnknownPropertyErrorAbandonsTheSearch)
+{
+    AddDevice(Ids(ControllerId()));
+    fake::world.devices[0].readError = ERROR_ACCESS_DENIED;
+    AddDevice(Ids(ControllerId()));
+    EXPECT_EQ(Disable(), 0);
+    EXPECT_EQ(fake::world.log, (Log{"GetDeviceRegistryProperty Unknown failure\n"}));
+    EXPECT_TRUE(fake::world.stateChanges.empty());
+}
+
+TEST_F(Devices, ClassInstallFailures)
+{
+    const struct {
+        const char *failing;
+        Log log;
+    } table[] = {
+        {"SetupDiSetClassInstallParamsA#1",
+         {"Found it! \n", "SetClassInstallParams Failed!!", "Changed State on Device ID \n"}},
+        {"SetupDiSetClassInstallParamsA#2", {"Found it! \n", "CallClassInstaller(REMOVE) failed\n"}},
+        {"SetupDiCallClassInstaller", {"Found it! \n", "CallClassInstaller(REMOVE) failed\n"}},
+    };
+    for (const auto &row : table) {
+        SetUp();
+        AddDevice(Ids(ControllerId()));
+        fake::world.failing = {row.failing};
+        EXPECT_EQ(Disable(), 1) << row.failing;
+        EXPECT_EQ(fake::world.log, row.log) << row.failing;
+    }
+    // The installer is never called after a failed second setting.
+    EXPECT_EQ(fake::world.callCounts.count("SetupDiCallClassInstaller"), 1u);
+}
+
+TEST_F(Devices, NoDeviceSet)
+{
+    fake::world.failing = {"SetupDiGetClassDevsA"};
+    EXPECT_EQ(RestartDevice(), 1);
+    const char *invalid = " GetClassDevs(All Present Devices) Invalid Handle \n";
+    EXPECT_EQ(fake::world.log, (Log{invalid, "Device Disabled from RestartDevice \n", "[sleep 1000]", invalid,
+                                    "Device Re-Enabled from RestartDevice \n"}));
+}
+
+TEST_F(Devices, FailedAllocationEndsOnlyThatDevicesTurn)
+{
+    AddDevice(Ids(ControllerId()));
+    AddDevice(Ids(ControllerId()));
+    fake::world.failing = {"LocalAlloc#1"};
+    EXPECT_EQ(Disable(), 1);
+    EXPECT_EQ(fake::world.stateChanges, (std::vector<std::pair<DWORD, DWORD>>{{1, DICS_DISABLE}}));
+}
+
+TEST_F(Devices, EverGrowingPropertyIsReadABoundedNumberOfTimes)
+{
+    AddDevice(Ids(ControllerId()));
+    fake::world.devices[0].growth = 1;
+    AddDevice(Ids(ControllerId()));
+    EXPECT_EQ(Disable(), 1);
+    EXPECT_LE(fake::world.callCounts["SetupDiGetDeviceRegistryPropertyA"], 8);
+    EXPECT_EQ(fake::world.stateChanges, (std::vector<std::pair<DWORD, DWORD>>{{1, DICS_DISABLE}}));
+}
+
+}
