@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Every test: installs what is missing, then builds and tests each preset.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+tools/setup-debian.sh
+
+for preset in host win32; do
+  echo "== $preset"
+  cmake --preset "$preset" > /dev/null
+  cmake --build --preset "$preset"
+  ctest --preset "$preset"
+done
