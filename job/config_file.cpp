@@ -7,14 +7,14 @@ char SdHostChar;
 
 // Moves past the nine unexamined bytes after an ID and reads the value. The
 // bytes are counted in the file, so a CR LF among them counts as two.
-// Returns 0 when the stream cannot be positioned.
+// Returns 0 when the stream cannot be positioned or read.
 static int ReadEntryValue(FILE *file, int *value)
 {
     long long position = _ftelli64(file);
     if (position < 0 || _fseeki64(file, position + 9, SEEK_SET) != 0)
         return 0;
     *value = fgetc(file);
-    return 1;
+    return !ferror(file);
 }
 
 static const char ReadErrorMessage[] = "Error reading the file 'kvconfig.txt' \n";

@@ -179,7 +179,10 @@ BOOL SetupDiGetDeviceRegistryPropertyA(HDEVINFO, SP_DEVINFO_DATA *device, DWORD 
 {
     fake::Device &d = world.devices.at(device->DevInst);
     if (fake::Fails("SetupDiGetDeviceRegistryPropertyA")) {
-        fake::lastError = ERROR_INVALID_PARAMETER;
+        // A short buffer: the property grew since the size was asked for.
+        if (required && world.propertyError == ERROR_INSUFFICIENT_BUFFER)
+            *required = size + 1;
+        fake::lastError = world.propertyError;
         return FALSE;
     }
     if (property != SPDRP_HARDWAREID || !d.hasProperty || d.readError) {

@@ -43,6 +43,7 @@ struct World {
 
     // "Name" fails every call of that name, "Name#n" only its n-th call.
     std::set<std::string> failing;
+    DWORD propertyError = ERROR_INVALID_PARAMETER;   // of a failing property read
 
     // What happened. The log holds every debugger message and "[sleep N]".
     std::vector<std::string> log;

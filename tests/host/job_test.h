@@ -26,8 +26,10 @@ protected:
         SmEnableValue = SdSwitchValue = 0;
     }
 
+    void TearDown() override { ExpectAllReleased(); }
+
     // Every key, device set, buffer and file the job opened is released.
-    void TearDown() override
+    static void ExpectAllReleased()
     {
         EXPECT_EQ(fake::world.openKeys, 0);
         EXPECT_EQ(fake::world.openSets, 0);
