@@ -12,6 +12,7 @@ static const DWORD RestartPauseMs = 1000;
 static const int PropertyReadLimit = 4;
 
 static_assert(sizeof(SP_PROPCHANGE_PARAMS) == 20, "the class installer expects a 20-byte record");
+static_assert(sizeof(SP_DEVINFO_DATA) == (sizeof(void *) == 8 ? 32 : 28), "SetupAPI checks cbSize exactly");
 
 // Compares like strncmp, but never reads past the property's size: the
 // platform does not promise a terminator. A property without text never matches.
