@@ -1,0 +1,107 @@
+// The case table. Settings bytes are exact, CR LF included; a controller
+// stand-in and a driver key holding sentinels are the default world.
+#include "e2e.h"
+
+// A string literal as a hardware-ID list of one.
+#define HWID(id) id "\0"
+#define CONTROLLER HWID("PCI\\VEN_1D5B&DEV_4F17&SUBSYS_00011D5B&REV_01")
+#define BYTES(text) FileBytes, text, sizeof text - 1
+#define NO_BYTES(kind) kind, 0, 0
+
+#define OPENED DIRS, CD_SET, "The file 'kvconfig.txt' was opened sucessfully \n"
+#define CLOSED "The file 'kvconfig.txt' was closed successfully! \n"
+#define ID(c) "ID Param: " c " \n"
+#define SM(c) ID("1"), "SMEnable Value: " c " \n"
+#define SD(c) ID("2"), "SdHost Value: " c " \n"
+#define CONFIG "Always config Params \n"
+#define WRITTEN                                                                                      \
+    "Registry Key Exists and was opened successfully! ", "SMEnable value Set!",                      \
+        "RegOpenKeyEx SDHost sucessful!", "SD Registry Key present", "SdHost reg key value set correctly!"
+#define WAIT "Reg key does not exist yet, wait 1s. ", PAUSE
+#define GAVE_UP                                                                                      \
+    WAIT, WAIT, WAIT, WAIT, WAIT, WAIT, WAIT, WAIT, WAIT, WAIT, "RegOpenKeyEx SDHost Failed!",       \
+        "Error Waiting or Updating parameters \n"
+#define DISABLED "Device Disabled from RestartDevice \n", PAUSE
+#define ENABLED "Device Re-Enabled from RestartDevice \n"
+#define RESTARTED CHANGE, DISABLED, CHANGE, ENABLED
+#define NOT_FOUND DISABLED, ENABLED
+
+#define ORDINARY_FILE "SM card slot  :1 value = 0\r\nSD host switch :2 value = 3\r\n"
+#define ORDINARY_RUN OPENED, SM("0"), SD("3"), CLOSED, CONFIG, WRITTEN
+
+const Case Cases[] = {
+    // What the settings reader makes of the file.
+    {"settings.ordinary", BYTES(ORDINARY_FILE), KeyPresent, {CONTROLLER}, 0, 3, 0,
+     {ORDINARY_RUN, RESTARTED}},
+    {"settings.only_id_2", BYTES(":2 value = 2"), KeyPresent, {CONTROLLER}, 1, 2, 0,
+     {OPENED, SD("2"), CLOSED, CONFIG, WRITTEN, RESTARTED}},
+    {"settings.empty", BYTES(""), KeyPresent, {CONTROLLER}, Sentinel, Sentinel, 0, {OPENED, CLOSED}},
+    {"settings.no_id_2", BYTES("SM :1 value = 0\r\n:3 value = 2\r\n"), KeyPresent, {CONTROLLER}, Sentinel, Sentinel,
+     0, {OPENED, SM("0"), ID("3"), CLOSED}},
+    {"settings.colon_colon", BYTES("::1 value = 0\r\n:2 value = 2\r\n"), KeyPresent, {CONTROLLER}, 1, 2, 0,
+     {OPENED, ID(":"), SD("2"), CLOSED, CONFIG, WRITTEN, RESTARTED}},
+    {"settings.colon_skipped", BYTES(":1 val:2 = 0\r\n:2 value = 3\r\n"), KeyPresent, {CONTROLLER}, 0, 3, 0,
+     {OPENED, SM("0"), SD("3"), CLOSED, CONFIG, WRITTEN, RESTARTED}},
+    {"settings.colon_value", BYTES(":1 value = :\r\n:2 value = 0\r\n"), KeyPresent, {CONTROLLER}, 1, 0, 0,
+     {OPENED, SM(":"), SD("0"), CLOSED, CONFIG, WRITTEN, RESTARTED}},
+    // The value is the tenth byte after the ID, the CR and LF counting as two.
+    {"settings.crlf_skipped", BYTES("SM :1 v\r\nalue 0\r\nSD :2 value = 1\r\n"), KeyPresent, {CONTROLLER}, 0, 1,
+     0, {OPENED, SM("0"), SD("1"), CLOSED, CONFIG, WRITTEN, RESTARTED}},
+    {"settings.last_id_1_wins", BYTES(":1 value = 0\r\n:1 value = 1\r\n:2 value = 2\r\n"), KeyPresent,
+     {CONTROLLER}, 1, 2, 0, {OPENED, SM("0"), SM("1"), SD("2"), CLOSED, CONFIG, WRITTEN, RESTARTED}},
+    {"settings.id_2_first", BYTES(":2 value = 1\r\n:1 value = 0\r\n"), KeyPresent, {CONTROLLER}, 1, 1, 0,
+     {OPENED, SD("1"), CLOSED, CONFIG, WRITTEN, RESTARTED}},
+    {"settings.other_values", BYTES(":1 value = \xe9\r\n:2 value = x\r\n"), KeyPresent, {CONTROLLER}, 1, 0, 0,
+     {OPENED, SM("\xe9"), SD("x"), CLOSED, CONFIG, WRITTEN, RESTARTED}},
+    {"settings.colon_last", BYTES(":1 value = 0\r\n:"), KeyPresent, {CONTROLLER}, Sentinel, Sentinel, 0,
+     {OPENED, SM("0"), ID("\xff"), CLOSED}},
+    // A NUL ID cuts the trace, whose line feed then comes on its own.
+    {"settings.nul_id", BYTES(":\0:2 value = 2"), KeyPresent, {CONTROLLER}, 1, 2, 0,
+     {OPENED, "ID Param: ", "\n", SD("2"), CLOSED, CONFIG, WRITTEN, RESTARTED}},
+    {"settings.id_2_value_at_end", BYTES(":1 value = 0\r\n:2 value = "), KeyPresent, {CONTROLLER}, 0, 0, 0,
+     {OPENED, SM("0"), SD("\xff"), CLOSED, CONFIG, WRITTEN, RESTARTED}},
+    {"settings.id_1_value_at_end", BYTES(":1 value = "), KeyPresent, {CONTROLLER}, Sentinel, Sentinel, 0,
+     {OPENED, SM("\xff"), CLOSED}},
+    {"settings.no_file", NO_BYTES(NoFile), KeyPresent, {CONTROLLER}, Sentinel, Sentinel, 0,
+     {DIRS, CD_SET, "The file 'kvconfig.txt' could not be opened \n"}},
+    {"settings.no_directory", NO_BYTES(NoDirectory), KeyPresent, {CONTROLLER}, Sentinel, Sentinel, 0,
+     {DIRS, "Set CurrentDirectory failed! \n"}},
+
+    // Text-mode quirks of the C runtime.
+    {"runtime.bare_lf", BYTES("comment\nSM card slot  :1 value = 0\nSD host switch :2 value = 3\n"), KeyPresent,
+     {CONTROLLER}, 1, 0, RuntimeRecorded, {OPENED, SM("="), SD(" "), CLOSED, CONFIG, WRITTEN, RESTARTED}},
+    {"runtime.ctrl_z_between", BYTES(":1 value = 0\r\n\x1a\r\n:2 value = 3\r\n"), KeyPresent, {CONTROLLER},
+     Sentinel, Sentinel, RuntimeRecorded, {OPENED, SM("3"), CLOSED}},
+    {"runtime.ctrl_z_skipped", BYTES(":1 val\x1a = 0\r\n:2 value = 3\r\n"), KeyPresent, {CONTROLLER}, Sentinel,
+     Sentinel, RuntimeRecorded, {OPENED, SM("\xff"), CLOSED}},
+
+    // Waiting for the driver's key.
+    {"registry.never_appears", BYTES(ORDINARY_FILE), KeyAbsent, {CONTROLLER}, NoValue, NoValue, 0,
+     {OPENED, SM("0"), SD("3"), CLOSED, CONFIG, GAVE_UP}},
+    {"registry.appears_late", BYTES(ORDINARY_FILE), KeyLate, {CONTROLLER}, 0, 3, 0,
+     {OPENED, SM("0"), SD("3"), CLOSED, CONFIG, WAIT, WAIT, WAIT, WRITTEN, RESTARTED}},
+    {"registry.write_denied", BYTES(ORDINARY_FILE), KeyDenied, {CONTROLLER}, Sentinel, Sentinel, 0,
+     {OPENED, SM("0"), SD("3"), CLOSED, CONFIG, GAVE_UP}},
+
+    // Finding the controller.
+    {"devices.none_matching", BYTES(ORDINARY_FILE), KeyPresent,
+     {HWID("PCI\\VEN_1D5B&DEV_4F18"), HWID("PCI\\VEN_1D5B&DEV_4F1"), HWID("USB\\VEN_1D5B&DEV_4F17")}, 0, 3, 0,
+     {ORDINARY_RUN, NOT_FOUND}},
+    {"devices.several_matching", BYTES(ORDINARY_FILE), KeyPresent, {CONTROLLER, CONTROLLER, CONTROLLER}, 0, 3, 0,
+     {ORDINARY_RUN, RESTARTED}},
+    {"devices.lowercase", BYTES(ORDINARY_FILE), KeyPresent, {HWID("pci\\ven_1d5b&dev_4f17")}, 0, 3, 0,
+     {ORDINARY_RUN, NOT_FOUND}},
+    {"devices.exact_prefix", BYTES(ORDINARY_FILE), KeyPresent, {HWID("PCI\\VEN_1D5B&DEV_4F17")}, 0, 3, 0,
+     {ORDINARY_RUN, RESTARTED}},
+    {"devices.second_id_only", BYTES(ORDINARY_FILE), KeyPresent,
+     {"PCI\\VEN_8086&DEV_1234\0PCI\\VEN_1D5B&DEV_4F17\0"}, 0, 3, 0, {ORDINARY_RUN, NOT_FOUND}},
+    {"devices.no_hardware_id_first", BYTES(ORDINARY_FILE), KeyPresent, {NO_HWID, CONTROLLER}, 0, 3, 0,
+     {ORDINARY_RUN, "GetDeviceRegistryProperty ERROR_INVALID_DATA \n", CHANGE, DISABLED,
+      "GetDeviceRegistryProperty ERROR_INVALID_DATA \n", CHANGE, ENABLED}},
+
+    // Input that is not a settings file at all.
+    {"input.large", NO_BYTES(LargeFile), KeyPresent, {CONTROLLER}, 0, 3, 0, {ORDINARY_RUN, RESTARTED}},
+    {"input.random", NO_BYTES(RandomFile), KeyPresent, {CONTROLLER}, 0, 0, FrameOnly, {OPENED}},
+};
+
+const int CaseCount = sizeof Cases / sizeof Cases[0];

@@ -1,0 +1,63 @@
+// End-to-end cases: each builds a world (settings file, driver key, stand-in
+// devices), runs the real quillset.exe under a debugger and compares what it
+// wrote to the debugger output and the registry with the case's table row.
+#ifndef QUILLSET_E2E_H
+#define QUILLSET_E2E_H
+
+#include <windows.h>
+
+enum SettingsKind { FileBytes, NoFile, NoDirectory, LargeFile, RandomFile };
+enum KeyState { KeyPresent, KeyAbsent, KeyLate, KeyDenied };
+
+enum CaseFlags {
+    // What the C runtime makes of the file was recorded on Wine's msvcrt;
+    // elsewhere only the frame of the run is compared.
+    RuntimeRecorded = 1,
+    // Only the frame of the run: the expected messages start it, the file
+    // is closed, and the values are either untouched or in range.
+    FrameOnly = 2,
+};
+
+// Markers inside an expected message list.
+extern const char PAUSE[];   // at least a restart or key-wait pause between its neighbours
+extern const char DIRS[];    // the current, Windows and settings directory traces
+extern const char CD_SET[];  // the settings directory made current
+extern const char CHANGE[];  // one state change on a matching device
+extern const char NO_HWID[]; // in a device list: a device without hardware IDs
+
+// A value quillset has not written; it only ever writes 0 to 3.
+const DWORD Sentinel = 0xDEADBEEF;
+// The value, or its key, does not exist.
+const DWORD NoValue = 0xFFFFFFFF;
+
+const int MaxExpected = 48;
+
+struct Case {
+    const char *name;
+    SettingsKind settings;
+    const char *bytes; // FileBytes only
+    DWORD length;
+    KeyState key;
+    const char *devices[3]; // hardware-ID lists, each ending in an empty string
+    DWORD smEnable, sdSwitch; // registry values after the run
+    unsigned flags;
+    const char *expected[MaxExpected];
+};
+
+extern const Case Cases[];
+extern const int CaseCount;
+
+// World building and restoring.
+struct World {
+    char instanceIds[3][201];
+    int deviceCount;
+    int keyCreatedLate;
+};
+int WorldIsClean(char *why, DWORD whySize);
+int BuildWorld(const Case *c, World *world, char *why, DWORD whySize);
+void CreateLateKey(World *world);
+void ReadParameters(DWORD *smEnable, DWORD *sdSwitch);
+int RestoreWorld(World *world, char *why, DWORD whySize);
+DWORD SettingsFileSize(const Case *c);
+
+#endif

@@ -1,0 +1,52 @@
+#!/usr/bin/env bash
+# The Wine side of the end-to-end suite: one throwaway prefix, kept alive
+# between the cases by a persistent wineserver.
+#   wine-suite.sh setup <prefix>                  fresh prefix, no display needed
+#   wine-suite.sh run <prefix> <program> [args]   runs a Windows program there;
+#                                                 absolute Unix paths in args become Z: paths
+#   wine-suite.sh cleanup <prefix>                ends the server, removes the prefix
+set -euo pipefail
+
+command=$1 prefix=$2
+shift 2
+export WINEPREFIX=$prefix WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml='
+# Wine's background processes inherit stdout and stderr and keep them open,
+# and CTest would wait for them: all Wine output goes to this file first.
+out=$prefix.out
+
+case $command in
+setup)
+  # The prefix is deleted and made again, so insist on our own name for it.
+  [ "${prefix##*/}" = wine-prefix ] || { echo "refusing to replace $prefix" >&2; exit 2; }
+  [ ! -d "$prefix" ] || wineserver -k > /dev/null 2>&1 || true
+  rm -rf "$prefix"
+  mkdir -p "$prefix"
+  start=$(date +%s%N)
+  wineserver -p > "$out" 2>&1 < /dev/null
+  wine wineboot --init >> "$out" 2>&1 < /dev/null
+  wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >> "$out" 2>&1 < /dev/null
+  echo "Wine prefix $prefix made in $(( ($(date +%s%N) - start) / 1000000 )) ms"
+  ;;
+run)
+  program=$1
+  shift
+  args=()
+  for arg in "$@"; do
+    case $arg in /*) arg="Z:${arg//\//\\}" ;; esac
+    args+=("$arg")
+  done
+  status=0
+  wine "$program" "${args[@]}" > "$out" 2>&1 < /dev/null || status=$?
+  cat "$out"
+  exit "$status"
+  ;;
+cleanup)
+  [ "${prefix##*/}" = wine-prefix ] || { echo "refusing to remove $prefix" >&2; exit 2; }
+  wineserver -k > /dev/null 2>&1 || true
+  rm -rf "$prefix" "$out"
+  ;;
+*)
+  echo "usage: $0 setup|run|cleanup <prefix> ..." >&2
+  exit 2
+  ;;
+esac

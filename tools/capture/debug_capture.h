@@ -1,0 +1,43 @@
+// Runs a program under a minimal debugger loop and hands every debug string
+// it writes to a callback, with the time it arrived.
+#ifndef QUILLSET_DEBUG_CAPTURE_H
+#define QUILLSET_DEBUG_CAPTURE_H
+
+#include <windows.h>
+
+// Called once per OutputDebugString of the debuggee. The text is ANSI, without
+// its terminator; length counts its bytes. A string that could not be read
+// from the debuggee arrives as NULL. Milliseconds count from just before the
+// debuggee was created.
+typedef void (*DebugStringProc)(void *context, DWORD elapsedMs, const char *text, DWORD length);
+
+// Called about every idleIntervalMs while the debuggee runs, so the caller
+// can change its world meanwhile. Returning 0 ends the debuggee with
+// exit code DebuggeeEnded.
+typedef int (*DebugIdleProc)(void *context, DWORD elapsedMs);
+
+const DWORD DebuggeeEnded = 0xE2DEAD;
+
+struct DebugCaptureHooks {
+    DebugStringProc onString;
+    DebugIdleProc onIdle; // may be NULL
+    DWORD idleIntervalMs; // used only with onIdle
+    void *context;
+};
+
+// Starts commandLine (CreateProcessA may modify it) in currentDirectory (NULL:
+// ours) and debugs it until it exits. Returns 1 with the debuggee's exit
+// code, or 0 when it could not be started or debugged; GetLastError says why.
+int RunUnderDebugger(char *commandLine, const char *currentDirectory, const DebugCaptureHooks *hooks,
+                     DWORD *exitCode);
+
+// Writes text as a C-like literal body: \n, \r, \t, \\, \" and \xNN for
+// other control and non-ASCII bytes, so line feeds and message boundaries stay
+// visible. Stops before an escape that would not fit; returns the length
+// written, without the terminator it always adds (when outSize > 0).
+DWORD EscapeDebugText(const char *text, DWORD length, char *out, DWORD outSize);
+
+// Milliseconds on a monotonic clock, finer than GetTickCount's ticks.
+DWORD MonotonicMs(void);
+
+#endif

@@ -1,0 +1,57 @@
+// qsdevreg: registers and removes stand-in devices, so that a machine without
+// the card controller can show what quillset does when it finds one.
+#include <stdio.h>
+
+#include "device_registrar.h"
+
+static const char Usage[] =
+    "usage: qsdevreg add <hardware-id> [<hardware-id>...]\n"
+    "       qsdevreg remove <hardware-id-prefix>\n"
+    "\n"
+    "add registers one root-enumerated device per hardware ID, with no driver,\n"
+    "and prints each device's instance ID.\n"
+    "remove removes every device whose first hardware ID starts with the prefix\n"
+    "(case-sensitive) and prints how many it removed.\n"
+    "Both need administrator rights on Windows.\n";
+
+static int AddDevices(int count, char **ids)
+{
+    for (int i = 0; i < count; i++) {
+        // One ID, as a list of one.
+        char list[1024 + 2];
+        int length = lstrlenA(ids[i]);
+        if (length == 0 || length >= 1024) {
+            fprintf(stderr, "qsdevreg: hardware ID must be 1 to 1023 characters: \"%s\"\n", ids[i]);
+            return 1;
+        }
+        lstrcpyA(list, ids[i]);
+        list[length + 1] = '\0';
+
+        char instanceId[InstanceIdSize];
+        if (!RegisterStandInDevice(list, instanceId, sizeof instanceId)) {
+            fprintf(stderr, "qsdevreg: cannot register %s: error %lu\n", ids[i], GetLastError());
+            return 1;
+        }
+        printf("%s  %s\n", instanceId, ids[i]);
+    }
+    return 0;
+}
+
+int main(int argc, char **argv)
+{
+    if (argc >= 3 && lstrcmpA(argv[1], "add") == 0)
+        return AddDevices(argc - 2, argv + 2);
+
+    if (argc == 3 && lstrcmpA(argv[1], "remove") == 0) {
+        int removed = RemoveDevicesByHardwareId(argv[2]);
+        if (removed < 0) {
+            fprintf(stderr, "qsdevreg: cannot remove devices: error %lu\n", GetLastError());
+            return 1;
+        }
+        printf("removed %d device(s)\n", removed);
+        return 0;
+    }
+
+    fputs(Usage, stderr);
+    return 2;
+}
