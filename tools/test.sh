@@ -5,7 +5,7 @@ cd "$(dirname "$0")/.."
 
 tools/setup-debian.sh
 
-for preset in host fuzz win32; do
+for preset in host fuzz win32 win64; do
   echo "== $preset"
   cmake --preset "$preset" > /dev/null
   cmake --build --preset "$preset"

@@ -9,7 +9,7 @@ set -euo pipefail
 
 command=$1 prefix=$2
 shift 2
-export WINEPREFIX=$prefix WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml='
+export WINEPREFIX=$prefix WINEARCH=${WINEARCH:-win32} WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml='
 # Wine's background processes inherit stdout and stderr and keep them open,
 # and CTest would wait for them: all Wine output goes to this file first.
 out=$prefix.out
