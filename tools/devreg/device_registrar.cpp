@@ -25,7 +25,9 @@ int RegisterStandInDevice(const char *hardwareIds, char *instanceId, DWORD insta
     SP_DEVINFO_DATA device;
     ZeroMemory(&device, sizeof device);
     device.cbSize = sizeof device;
-    int ok = SetupDiCreateDeviceInfoA(devices, StandInName, &StandInClass, NULL, NULL, DICD_GENERATE_ID, &device) &&
+    int created = SetupDiCreateDeviceInfoA(devices, StandInName, &StandInClass, NULL, NULL, DICD_GENERATE_ID,
+                                           &device);
+    int ok = created &&
              (hardwareIds == NULL ||
               SetupDiSetDeviceRegistryPropertyA(devices, &device, SPDRP_HARDWAREID,
                                                 reinterpret_cast<const BYTE *>(hardwareIds),
@@ -36,7 +38,7 @@ int RegisterStandInDevice(const char *hardwareIds, char *instanceId, DWORD insta
 
     // A half-made device must not stay behind to confuse the next run.
     DWORD error = GetLastError();
-    if (!ok)
+    if (created && !ok)
         SetupDiRemoveDevice(devices, &device);
     SetupDiDestroyDeviceInfoList(devices);
     SetLastError(error);
