@@ -13,6 +13,12 @@ export WINEPREFIX=$prefix WINEARCH=${WINEARCH:-win32} WINEDEBUG=-all WINEDLLOVER
 # Wine's background processes inherit stdout and stderr and keep them open,
 # and CTest would wait for them: all Wine output goes to this file first.
 out=$prefix.out
+. "$(dirname "$0")/../../tools/wine-env.sh"
+# CTest counts exit code 77 as skipped.
+if [ "$command" != cleanup ] && [ -n "$WINE_UNAVAILABLE" ]; then
+  echo "skipped: $WINE_UNAVAILABLE"
+  exit 77
+fi
 
 case $command in
 setup)
@@ -23,8 +29,8 @@ setup)
   mkdir -p "$prefix"
   start=$(date +%s%N)
   wineserver -p > "$out" 2>&1 < /dev/null
-  wine wineboot --init >> "$out" 2>&1 < /dev/null
-  wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >> "$out" 2>&1 < /dev/null
+  "$WINE" wineboot --init >> "$out" 2>&1 < /dev/null
+  "$WINE" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >> "$out" 2>&1 < /dev/null
   echo "Wine prefix $prefix made in $(( ($(date +%s%N) - start) / 1000000 )) ms"
   ;;
 run)
@@ -36,7 +42,7 @@ run)
     args+=("$arg")
   done
   status=0
-  wine "$program" "${args[@]}" > "$out" 2>&1 < /dev/null || status=$?
+  "$WINE" "$program" "${args[@]}" > "$out" 2>&1 < /dev/null || status=$?
   cat "$out"
   exit "$status"
   ;;

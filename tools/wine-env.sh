@@ -1,0 +1,24 @@
+# Sourced by the scripts that run Windows programs under Wine. Picks a Wine
+# loader that can run programs of WINEARCH on this machine and exports it as
+# WINE (and WINELOADER, which Wine's own child processes follow).
+#
+# Debian's /usr/bin/wine always starts the i386 loader when wine32 is
+# installed, and that loader then starts wine64 for 64-bit programs. Some
+# Linux machines (hypervisors without 32-bit compatibility) cannot execute
+# i386 programs at all: there a 64-bit prefix still works through the 64-bit
+# loader, and a 32-bit Windows program cannot run.
+#
+# Sets WINE_UNAVAILABLE to the reason when nothing can run WINEARCH here.
+WINE_UNAVAILABLE=
+if ! command -v wine > /dev/null 2>&1; then
+  WINE_UNAVAILABLE="wine is not installed"
+elif /usr/lib/wine/wine --version > /dev/null 2>&1 || [ ! -e /usr/lib/wine/wine ]; then
+  WINE=wine
+elif [ "${WINEARCH:-win32}" = win64 ] && /usr/lib/wine/wine64 --version > /dev/null 2>&1; then
+  WINE=/usr/lib/wine/wine64
+  WINELOADER=$WINE
+  export WINELOADER
+else
+  WINE_UNAVAILABLE="this Linux machine cannot execute i386 programs, so Wine cannot run 32-bit Windows programs here"
+fi
+export WINE
