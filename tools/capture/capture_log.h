@@ -1,0 +1,22 @@
+// The deployment log: a header per run, every message with its time of day,
+// and a footer with the exit code and the outcome. Appended, never truncated,
+// so one file can hold the runs of many days.
+#ifndef QUILLSET_CAPTURE_LOG_H
+#define QUILLSET_CAPTURE_LOG_H
+
+#include <stdio.h>
+
+#include <windows.h>
+
+#include "outcome.h"
+
+// Opens the log for appending and writes the header: date and time, computer
+// name, the program's path and file version. NULL when it cannot be opened.
+FILE *OpenCaptureLog(const char *logPath, const char *programPath);
+// One message, already escaped, stamped with the time of day.
+void LogCapturedMessage(FILE *log, const char *escapedText);
+// The footer; also closes the log. startError is nonzero when the program
+// could not be started, and then exitCode means nothing.
+void CloseCaptureLog(FILE *log, DWORD startError, DWORD exitCode, Outcome outcome);
+
+#endif

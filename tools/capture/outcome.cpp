@@ -1,0 +1,92 @@
+#include "outcome.h"
+
+enum OutcomeEvent {
+    SettingsRead,
+    SmWritten,
+    SdWritten,
+    KeyFailed,
+    StateChanged,
+    DisablePassEnded,
+    EnablePassFailed,
+    LeftDisabled,
+    RebootPending,
+};
+
+// quillset's own texts, byte for byte; every other message leaves the outcome alone.
+static const struct {
+    const char *text;
+    OutcomeEvent event;
+} Events[] = {
+    {"Always config Params \n", SettingsRead},
+    {"SMEnable value Set!", SmWritten},
+    {"SdHost reg key value set correctly!", SdWritten},
+    {"Access to the kvcard Parameters key was denied: run quillset as administrator ", KeyFailed},
+    {"RegOpenKeyEx SDHost Failed!", KeyFailed},
+    {"Error setting SMEnable registry value!", KeyFailed},
+    {"Error setting the registry value!", KeyFailed},
+    {"Changed State on Device ID \n", StateChanged},
+    {"Device Disabled from RestartDevice \n", DisablePassEnded},
+    {"Enabling the controller failed, trying again in 1s \n", EnablePassFailed},
+    {"The controller could not be enabled again: enable it in Device Manager \n", LeftDisabled},
+    {"The controller restarts at the next reboot \n", RebootPending},
+};
+
+void StartOutcome(OutcomeState *state)
+{
+    ZeroMemory(state, sizeof *state);
+}
+
+void NoteOutcomeMessage(OutcomeState *state, const char *text)
+{
+    if (text == NULL)
+        return;
+    for (unsigned i = 0; i < sizeof Events / sizeof Events[0]; i++) {
+        if (lstrcmpA(text, Events[i].text) != 0)
+            continue;
+        switch (Events[i].event) {
+        case SettingsRead: state->settingsRead = 1; break;
+        case SmWritten: state->smWritten = 1; break;
+        case SdWritten: state->sdWritten = 1; break;
+        case KeyFailed: state->keyFailed = 1; break;
+        // A pass changes the state at most once; of a retried enable pass
+        // only the last attempt counts.
+        case StateChanged: state->passChanged = 1; break;
+        case DisablePassEnded:
+            state->disableChanged = state->passChanged;
+            state->passChanged = 0;
+            break;
+        case EnablePassFailed: state->passChanged = 0; break;
+        case LeftDisabled: state->leftDisabled = 1; break;
+        case RebootPending: state->rebootPending = 1; break;
+        }
+        return;
+    }
+}
+
+Outcome FinalOutcome(const OutcomeState *state)
+{
+    if (state->keyFailed)
+        return OutcomeKeyFailed;
+    if (!state->settingsRead)
+        return OutcomeNotApplied;
+    // A run cut short between the two writes applied nothing whole.
+    if (!state->smWritten || !state->sdWritten)
+        return OutcomeNotApplied;
+    // The enable pass's change is the one still pending when the run ends.
+    if (!state->disableChanged || !state->passChanged || state->leftDisabled)
+        return OutcomeNotRestarted;
+    return state->rebootPending ? OutcomeRebootPending : OutcomeRestarted;
+}
+
+const char *OutcomeText(Outcome outcome)
+{
+    switch (outcome) {
+    case OutcomeRestarted: return "values written, controller restarted";
+    case OutcomeNotApplied: return "settings not applied";
+    case OutcomeKeyFailed: return "driver key missing or denied, nothing written";
+    case OutcomeNotRestarted: return "values written, controller not restarted";
+    case OutcomeCannotStart: return "program could not be started";
+    case OutcomeRebootPending: return "values written, controller restarts at the next reboot";
+    }
+    return "";
+}

@@ -1,0 +1,29 @@
+// What a quillset run achieved, read from its debugger messages, as an exit
+// code a software-deployment tool understands.
+#ifndef QUILLSET_OUTCOME_H
+#define QUILLSET_OUTCOME_H
+
+#include <windows.h>
+
+enum Outcome {
+    OutcomeRestarted = 0,
+    OutcomeNotApplied = 1,
+    OutcomeKeyFailed = 2,
+    OutcomeNotRestarted = 3,
+    OutcomeCannotStart = 127,
+    OutcomeRebootPending = 3010,
+};
+
+struct OutcomeState {
+    int settingsRead, smWritten, sdWritten, keyFailed;
+    int passChanged, disableChanged, enableChanged, leftDisabled, rebootPending;
+};
+
+void StartOutcome(OutcomeState *state);
+// Feeds one message, exactly as written (NULL for an unreadable one).
+void NoteOutcomeMessage(OutcomeState *state, const char *text);
+Outcome FinalOutcome(const OutcomeState *state);
+// A few words for the log.
+const char *OutcomeText(Outcome outcome);
+
+#endif
