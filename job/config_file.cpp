@@ -5,23 +5,22 @@
 char SmEnableChar;
 char SdHostChar;
 
+static const char ReadErrorMessage[] = "Error reading the file 'kvconfig.txt' \n";
+
 // Moves past the nine unexamined bytes after an ID and reads the value. The
 // bytes are counted in the file, so a CR LF among them counts as two.
 // Returns 0 when the stream cannot be positioned or read.
-static int ReadEntryValue(FILE *file, int *value)
+static int ReadEntryValue(FILE *file, long long idEnd, int *value)
 {
-    long long position = _ftelli64(file);
-    if (position < 0 || _fseeki64(file, position + 9, SEEK_SET) != 0)
+    if (_fseeki64(file, idEnd + 9, SEEK_SET) != 0)
         return 0;
     *value = fgetc(file);
     return !ferror(file);
 }
 
-static const char ReadErrorMessage[] = "Error reading the file 'kvconfig.txt' \n";
-
-// Scans for entries up to the one with ID '2'; returns 1 when it was found.
-static int ScanEntries(FILE *file)
+int ScanSettings(FILE *file, SettingsEntryProc onEntry, void *context)
 {
+    int found = 0;
     while (!feof(file)) {
         // A failing read need not ever reach the end of the file.
         if (ferror(file)) {
@@ -33,24 +32,99 @@ static int ScanEntries(FILE *file)
 
         int id = fgetc(file);
         DebugTrace(1, "ID Param: %c \n", id);
-        if (id != '1' && id != '2')
-            continue;
-
-        int value;
-        if (!ReadEntryValue(file, &value)) {
+        long long idEnd = _ftelli64(file);
+        if (idEnd < 0) {
             DebugTrace(1, "%s", ReadErrorMessage);
             return 0;
         }
-        if (id == '1') {
-            SmEnableChar = (char)value;
-            DebugTrace(1, "SMEnable Value: %c \n", value);
-        } else {
-            SdHostChar = (char)value;
-            DebugTrace(1, "SdHost Value: %c \n", value);
-            return 1;
+
+        int value = NoEntryValue;
+        if (id == '1' || id == '2') {
+            if (!ReadEntryValue(file, idEnd, &value)) {
+                DebugTrace(1, "%s", ReadErrorMessage);
+                return 0;
+            }
+            // Entries after the ID '2' entry are only ever seen by a tool.
+            if (id == '1') {
+                DebugTrace(1, "SMEnable Value: %c \n", value);
+                if (!found)
+                    SmEnableChar = (char)value;
+            } else {
+                DebugTrace(1, "SdHost Value: %c \n", value);
+                if (!found)
+                    SdHostChar = (char)value;
+                found = 1;
+            }
         }
+
+        if (onEntry != NULL ? !onEntry(context, id, idEnd, value) : found)
+            break;
     }
-    return 0;
+    return found;
+}
+
+// What the runtime's text mode would misread: it has no notion of UTF-16,
+// takes every LF it buffers for a CR LF when it reports the position, and
+// treats Ctrl-Z as the end of the text.
+enum ByteFinding { BytesFine, BytesUtf16, BytesBareLf, BytesCtrlZ, BytesUnreadable };
+
+static ByteFinding ExamineBytes(FILE *file)
+{
+    unsigned char chunk[4096];
+    int previous = -1, bareLf = 0, ctrlZ = 0;
+    size_t count;
+    long long total = 0;
+    while ((count = fread(chunk, 1, sizeof chunk, file)) > 0) {
+        if (total == 0 && count >= 2 &&
+            ((chunk[0] == 0xFF && chunk[1] == 0xFE) || (chunk[0] == 0xFE && chunk[1] == 0xFF)))
+            return BytesUtf16;
+        for (size_t i = 0; i < count; i++) {
+            if (chunk[i] == '\n' && previous != '\r')
+                bareLf = 1;
+            else if (chunk[i] == 0x1A)
+                ctrlZ = 1;
+            previous = chunk[i];
+        }
+        total += count;
+    }
+    if (ferror(file))
+        return BytesUnreadable;
+    return bareLf ? BytesBareLf : ctrlZ ? BytesCtrlZ : BytesFine;
+}
+
+const char *SettingsFileRefusal(const char *name)
+{
+    static const char *const messages[] = {
+        NULL,
+        "The file 'kvconfig.txt' is UTF-16 text: save it as ANSI text \n",
+        "The file 'kvconfig.txt' has a line end without CR: save it with CR LF line ends \n",
+        "The file 'kvconfig.txt' holds a Ctrl-Z byte: remove it \n",
+        ReadErrorMessage,
+    };
+    // A second, binary view of the file: the text-mode stream cannot show
+    // the bytes as they are on disk.
+    FILE *file = fopen(name, "rb");
+    if (file == NULL)
+        return ReadErrorMessage;
+    ByteFinding finding = ExamineBytes(file);
+    fclose(file);
+    return messages[finding];
+}
+
+DWORD SmEnableFromChar(char c)
+{
+    // Anything but an explicit '0' leaves SM enabled, the driver's default.
+    return c == '0' ? 0 : 1;
+}
+
+DWORD SdSwitchFromChar(char c)
+{
+    switch (c) {
+    case '1': return 1;
+    case '2': return 2;
+    case '3': return 3;
+    default: return 0;
+    }
 }
 
 int ReadConfigFile(void)
@@ -95,7 +169,12 @@ int ReadConfigFile(void)
     }
     OutputDebugStringA("The file 'kvconfig.txt' was opened sucessfully \n");
 
-    int found = ScanEntries(file);
+    int found = 0;
+    const char *refusal = SettingsFileRefusal("kvconfig.txt");
+    if (refusal != NULL)
+        OutputDebugStringA(refusal);
+    else
+        found = ScanSettings(file, NULL, NULL);
 
     if (fclose(file) != 0)
         OutputDebugStringA("The file 'kvconfig.txt' could not be closed \n");

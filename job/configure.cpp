@@ -14,14 +14,8 @@ void ConfigureDevice(void)
     if (!ReadConfigFile())
         return;
 
-    // Anything but an explicit '0' leaves SM enabled, the driver's default.
-    SmEnableValue = SmEnableChar == '0' ? 0 : 1;
-    switch (SdHostChar) {
-    case '1': SdSwitchValue = 1; break;
-    case '2': SdSwitchValue = 2; break;
-    case '3': SdSwitchValue = 3; break;
-    default: SdSwitchValue = 0; break;
-    }
+    SmEnableValue = SmEnableFromChar(SmEnableChar);
+    SdSwitchValue = SdSwitchFromChar(SdHostChar);
     OutputDebugStringA("Always config Params \n");
 
     if (UpdateDriverParameters())

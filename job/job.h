@@ -3,6 +3,7 @@
 #ifndef QUILLSET_JOB_H
 #define QUILLSET_JOB_H
 
+#include <stdio.h>
 #include <windows.h>
 
 // Highest DebugTrace level that is written; fixed when the program is built.
@@ -19,6 +20,30 @@ extern DWORD SdSwitchValue;
 void ConfigureDevice(void);
 int DeviceInstallInProgress(void);
 int ReadConfigFile(void);
+// The settings reader, also used by tools that explain a settings file.
+// Called by ScanSettings for every colon it meets. id: the character after
+// the colon, or EOF. idEnd: the byte offset just after the ID. value: for IDs
+// '1' and '2' the value character (or EOF), else NoEntryValue. Returns
+// nonzero to go on scanning.
+const int NoEntryValue = -2;
+typedef int (*SettingsEntryProc)(void *context, int id, long long idEnd, int value);
+
+// Scans an open text-mode ("r") stream, tracing each entry. Sets SmEnableChar
+// and SdHostChar from the entries up to the first ID '2' entry. Without
+// onEntry it stops after that entry; with onEntry it goes on while onEntry
+// returns nonzero. Returns 1 when an ID '2' entry was read, 0 when there is
+// none or the stream failed (ferror tells which).
+int ScanSettings(FILE *file, SettingsEntryProc onEntry, void *context);
+
+// The message quillset writes when it refuses the named file because text
+// mode would misread it (UTF-16, a bare LF, Ctrl-Z), the read-error message
+// when its bytes cannot be read back, or NULL when the file may be read.
+const char *SettingsFileRefusal(const char *name);
+
+// The registry data for a value character.
+DWORD SmEnableFromChar(char c);
+DWORD SdSwitchFromChar(char c);
+
 void DebugTrace(DWORD level, const char *format, ...)
     __attribute__((format(printf, 2, 3)));
 

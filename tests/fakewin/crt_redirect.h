@@ -7,6 +7,7 @@
 
 FILE *FakeFopen(const char *name, const char *mode);
 int FakeFgetc(FILE *file);
+size_t FakeFread(void *buffer, size_t size, size_t count, FILE *file);
 int FakeFeof(FILE *file);
 int FakeFerror(FILE *file);
 int FakeFclose(FILE *file);
@@ -15,6 +16,7 @@ int FakeFseeki64(FILE *file, long long offset, int origin);
 
 #define fopen FakeFopen
 #define fgetc FakeFgetc
+#define fread FakeFread
 #define feof FakeFeof
 #define ferror FakeFerror
 #define fclose FakeFclose

@@ -5,6 +5,8 @@
 #include <string.h>
 #include <strings.h>
 
+#include <algorithm>
+
 #include "crt_redirect.h"
 
 namespace fake {
@@ -228,9 +230,11 @@ BOOL SetupDiDestroyDeviceInfoList(HDEVINFO)
 
 // The settings stream, read the way the Windows runtime reads text mode:
 // CR LF comes out as one line feed, while positions stay byte offsets.
+// Binary mode ("rb") hands out the bytes as they are.
 
 struct FakeFile {
     std::string bytes;
+    bool binary;
     size_t position;
     bool eof;
     bool error;
@@ -240,13 +244,13 @@ static FakeFile *Stream(FILE *file) { return reinterpret_cast<FakeFile *>(file);
 
 FILE *FakeFopen(const char *name, const char *mode)
 {
-    world.fileMode = mode;
+    world.fileModes.push_back(mode);
     std::string path = name[0] && name[1] == ':' ? name : world.currentDirectory + "\\" + name;
     auto found = world.files.find(path);
     if (fake::Fails("fopen") || found == world.files.end())
         return NULL;
     world.openFiles++;
-    return reinterpret_cast<FILE *>(new FakeFile{found->second, 0, false, false});
+    return reinterpret_cast<FILE *>(new FakeFile{found->second, strchr(mode, 'b') != NULL, 0, false, false});
 }
 
 int FakeFgetc(FILE *file)
@@ -261,9 +265,24 @@ int FakeFgetc(FILE *file)
         return EOF;
     }
     unsigned char c = f->bytes[f->position++];
-    if (c == '\r' && f->position < f->bytes.size() && f->bytes[f->position] == '\n')
+    if (!f->binary && c == '\r' && f->position < f->bytes.size() && f->bytes[f->position] == '\n')
         c = f->bytes[f->position++];
     return c;
+}
+
+size_t FakeFread(void *buffer, size_t size, size_t count, FILE *file)
+{
+    FakeFile *f = Stream(file);
+    if (fake::Fails("fread")) {
+        f->error = true;
+        return 0;
+    }
+    size_t left = f->position < f->bytes.size() ? f->bytes.size() - f->position : 0;
+    size_t items = size ? std::min(count, left / size) : 0;
+    memcpy(buffer, f->bytes.data() + f->position, items * size);
+    f->position += items * size;
+    f->eof = items < count;
+    return items;
 }
 
 int FakeFeof(FILE *file) { return Stream(file)->eof; }

@@ -56,7 +56,7 @@ struct World {
     int openSets = 0;
     int liveBuffers = 0;
     int openFiles = 0;
-    std::string fileMode;
+    std::vector<std::string> fileModes;   // of every open, in order
 };
 
 extern World world;

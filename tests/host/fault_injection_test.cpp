@@ -51,11 +51,14 @@ const std::map<std::string, Expectation> expectations = {
     {"GetCurrentDirectoryA", {"CurrentDirectory:   \n", true, true}},
     {"GetWindowsDirectoryA", {"Error getting WindowsDirectory \n", false, false}},
     {"SetCurrentDirectoryA", {"Set CurrentDirectory failed! \n", false, false}},
-    {"fopen", {"The file 'kvconfig.txt' could not be opened \n", false, false}},
+    {"fopen#1", {"The file 'kvconfig.txt' could not be opened \n", false, false}},
+    {"fopen#2", {"Error reading the file 'kvconfig.txt' \n", false, false}},   // the binary check
+    {"fread", {"Error reading the file 'kvconfig.txt' \n", false, false}},
     {"fgetc", {"Error reading the file 'kvconfig.txt' \n", false, false}},
     {"_ftelli64", {"Error reading the file 'kvconfig.txt' \n", false, false}},
     {"_fseeki64", {"Error reading the file 'kvconfig.txt' \n", false, false}},
-    {"fclose", {"The file 'kvconfig.txt' could not be closed \n", true, true}},
+    {"fclose#1", {"Device Re-Enabled from RestartDevice \n", true, true}},   // nothing to lose on a read
+    {"fclose#2", {"The file 'kvconfig.txt' could not be closed \n", true, true}},
     {"RegOpenKeyExA#1", {"Reg key does not exist yet, wait 1s. ", true, true}},
     {"RegOpenKeyExA#2", {"Error Waiting or Updating parameters \n", true, false}},
     {"RegSetValueExA#1", {"Error setting SMEnable registry value!", false, true}},

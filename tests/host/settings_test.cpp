@@ -1,6 +1,10 @@
 // The settings file: where entries start, what is skipped, what ends the scan.
 #include "job_test.h"
 
+#include <tuple>
+
+#include "crt_redirect.h"
+
 namespace {
 
 struct Case {
@@ -22,7 +26,7 @@ TEST_P(SettingsFormat, ReadsTheEntries)
     EXPECT_EQ(ReadConfigFile(), c.found);
     EXPECT_EQ(SmEnableChar, c.smEnable);
     EXPECT_EQ(SdHostChar, c.sdHost);
-    EXPECT_EQ(fake::world.fileMode, "r");
+    EXPECT_EQ(fake::world.fileModes.at(0), "r");
     EXPECT_EQ(fake::world.currentDirectory, "C:\\windows\\kvinst");
 }
 
@@ -45,6 +49,59 @@ const Case cases[] = {
 
 INSTANTIATE_TEST_SUITE_P(, SettingsFormat, testing::ValuesIn(cases),
                          [](const testing::TestParamInfo<Case> &info) { return info.param.name; });
+
+// What text mode would misread is refused before the scan, by the first
+// rule that applies; everything else is read as before.
+TEST_F(JobTest, MisreadableFilesAreRefused)
+{
+    const char *utf16 = "The file 'kvconfig.txt' is UTF-16 text: save it as ANSI text \n";
+    const char *bareLf = "The file 'kvconfig.txt' has a line end without CR: save it with CR LF line ends \n";
+    const char *ctrlZ = "The file 'kvconfig.txt' holds a Ctrl-Z byte: remove it \n";
+    const struct {
+        std::string bytes;
+        const char *refusal;
+    } table[] = {
+        {std::string("\xFF\xFE:\0" "2\0", 6), utf16},
+        {"\xFE\xFF:2 value = 2\n\x1A", utf16},
+        {"\n:2 value = 2\r\n", bareLf},
+        {":2 value = 2\r\n\x1A\r\r\n\n", bareLf},
+        {":2 value = 2\r\n\x1A", ctrlZ},
+        {":2 value = 2\r\r\n\r", nullptr},
+        {"\xEF\xBB\xBF:2 value = 2\r\n", nullptr},
+        {std::string(":2 value = 2\0\r\n", 15), nullptr},
+        {std::string(4095, ' ') + "\r\n:2 value = 2\r\n", nullptr},   // CR and LF in two reads
+    };
+    for (const auto &row : table) {
+        SetUp();
+        Settings(row.bytes);
+        EXPECT_EQ(ReadConfigFile(), row.refusal ? 0 : 1) << row.bytes;
+        Log log = fake::Messages();
+        if (row.refusal)
+            EXPECT_EQ(Log(log.end() - 3, log.end()),
+                      (Log{"The file 'kvconfig.txt' was opened sucessfully \n", row.refusal,
+                           "The file 'kvconfig.txt' was closed successfully! \n"}));
+        else
+            EXPECT_EQ(SdHostChar, '2') << row.bytes;
+        ExpectAllReleased();
+    }
+}
+
+// A tool may watch the scan to its end; the settings stay those quillset reads.
+TEST_F(JobTest, WatchedScanGoesOnPastTheSdEntry)
+{
+    Settings(":1 value = 0\r\n:2 value = 3\r\n:1 value = 1\r\n:x");
+    std::vector<std::tuple<int, long long, int>> seen;
+    auto watch = [](void *context, int id, long long idEnd, int value) {
+        static_cast<decltype(seen) *>(context)->emplace_back(id, idEnd, value);
+        return 1;
+    };
+    FILE *file = FakeFopen(fake::SettingsPath, "r");
+    EXPECT_EQ(ScanSettings(file, watch, &seen), 1);
+    FakeFclose(file);
+    EXPECT_EQ(seen, (decltype(seen){{'1', 2, '0'}, {'2', 16, '3'}, {'1', 30, '1'}, {'x', 44, NoEntryValue}}));
+    EXPECT_EQ(SmEnableChar, '0');
+    EXPECT_EQ(SdHostChar, '3');
+}
 
 TEST_F(JobTest, EntryTracesNameIdAndValue)
 {
