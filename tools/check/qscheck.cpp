@@ -1,0 +1,202 @@
+// qscheck: tells what quillset will make of a settings file, before the file
+// goes out to many machines. The reading is quillset's own, from job/.
+#include <stdio.h>
+
+#include "job.h"
+
+static const char Usage[] =
+    "usage: qscheck [file]\n"
+    "\n"
+    "Reads a settings file the way quillset reads it (default:\n"
+    "%windir%\\kvinst\\kvconfig.txt) and prints every entry with its line, which\n"
+    "entry counts for each setting, the SMEnable and SDSwitch values quillset\n"
+    "would write, and warnings about what was probably not meant: a refused file,\n"
+    "no ID '2' entry, ID '1' entries after it or more than one, values outside the\n"
+    "table, colons that start other entries, line breaks among the nine skipped\n"
+    "bytes. Non-printing bytes show as \\xNN.\n"
+    "\n"
+    "Exit code: 0 quillset would write values, 1 it would write nothing,\n"
+    "2 the file cannot be opened or the command line is wrong.\n";
+
+static const int WouldWrite = 0;
+static const int WouldWriteNothing = 1;
+static const int CannotCheck = 2;
+
+static const int SkippedBytes = 9;
+
+// Follows the scan through a binary view of the same file: the scan's offsets
+// are exact for every file quillset does not refuse.
+struct Report {
+    FILE *bytes;
+    long long position;
+    unsigned long line;
+    int previous;
+    int idTwoSeen;
+    unsigned long smLine, sdLine; // the entries that count; 0 for none
+    unsigned long smCount;
+};
+
+// Counts line ends up to offset; returns how many CR and LF bytes it passed.
+// A lone CR ends a line too, as it does in an editor.
+static int CountTo(Report *report, long long offset)
+{
+    int breaks = 0;
+    for (; report->position < offset; report->position++) {
+        int c = fgetc(report->bytes);
+        if (c == EOF)
+            break;
+        if (c == '\r' || (c == '\n' && report->previous != '\r'))
+            report->line++;
+        breaks += c == '\r' || c == '\n';
+        report->previous = c;
+    }
+    return breaks;
+}
+
+// A character as it was in the file: printable ASCII as itself, else \xNN.
+static const char *Shown(int c)
+{
+    static char text[2][16];
+    static int next;
+    char *out = text[next];
+    next = !next;
+    if (c == EOF)
+        return "(end of file)";
+    if (c >= 0x20 && c < 0x7F)
+        snprintf(out, sizeof text[0], "'%c'", c);
+    else
+        snprintf(out, sizeof text[0], "'\\x%02x'", c & 0xFF);
+    return out;
+}
+
+static void CheckValue(unsigned long line, int id, int value)
+{
+    int inTable = id == '1' ? value == '0' || value == '1' : value >= '0' && value <= '3';
+    if (inTable)
+        return;
+    if (id == '1')
+        printf("warning: line %lu: value %s is not 0 or 1; SMEnable becomes %lu\n", line, Shown(value),
+               SmEnableFromChar((char)value));
+    else
+        printf("warning: line %lu: value %s is not 0 to 3; SDSwitch becomes %lu\n", line, Shown(value),
+               SdSwitchFromChar((char)value));
+}
+
+static int OnEntry(void *context, int id, long long idEnd, int value)
+{
+    Report *report = static_cast<Report *>(context);
+    CountTo(report, id == EOF ? idEnd - 1 : idEnd - 2);
+    unsigned long line = report->line;
+    if (id != '1' && id != '2') {
+        printf("line %lu: ID %s\n", line, Shown(id));
+        printf("warning: line %lu: this colon starts an entry with ID %s, which quillset skips; keep colons "
+               "out of comments\n",
+               line, Shown(id));
+        return 1;
+    }
+
+    printf("line %lu: ID '%c', value %s\n", line, id, Shown(value));
+    CountTo(report, idEnd);
+    if (CountTo(report, idEnd + SkippedBytes) > 0)
+        printf("warning: line %lu: a line break among the nine bytes after the ID; the value is the byte "
+               "after them, %s\n",
+               line, Shown(value));
+    if (report->idTwoSeen) {
+        if (id == '1')
+            printf("warning: line %lu: this ID '1' entry comes after the ID '2' entry and is never read\n", line);
+        return 1;
+    }
+    CheckValue(line, id, value);
+    if (id == '1') {
+        report->smLine = line;
+        report->smCount++;
+    } else {
+        report->sdLine = line;
+        report->idTwoSeen = 1;
+    }
+    return 1;
+}
+
+// The message quillset would write, without its trailing space and line feed.
+static void PrintRefusal(const char *message)
+{
+    int length = lstrlenA(message);
+    while (length > 0 && (message[length - 1] == ' ' || message[length - 1] == '\n'))
+        length--;
+    printf("warning: %.*s\n", length, message);
+}
+
+static int Summarize(const Report *report, int found)
+{
+    if (!found) {
+        printf("warning: no ID '2' entry\n");
+        printf("quillset would write nothing\n");
+        return WouldWriteNothing;
+    }
+    if (report->smCount > 1)
+        printf("warning: %lu ID '1' entries; the one on line %lu counts\n", report->smCount, report->smLine);
+    if (report->smLine != 0)
+        printf("SMEnable %lu, from line %lu\n", SmEnableFromChar(SmEnableChar), report->smLine);
+    else
+        printf("SMEnable %lu, no ID '1' entry before the ID '2' entry\n", SmEnableFromChar(SmEnableChar));
+    printf("SDSwitch %lu, from line %lu\n", SdSwitchFromChar(SdHostChar), report->sdLine);
+    return WouldWrite;
+}
+
+static int CheckFile(const char *path)
+{
+    FILE *text = fopen(path, "r");
+    if (text == NULL) {
+        fprintf(stderr, "qscheck: cannot open %s\n", path);
+        return CannotCheck;
+    }
+    FILE *bytes = fopen(path, "rb");
+    if (bytes == NULL) {
+        fclose(text);
+        fprintf(stderr, "qscheck: cannot open %s\n", path);
+        return CannotCheck;
+    }
+
+    printf("%s\n", path);
+    int result = WouldWriteNothing;
+    const char *refusal = SettingsFileRefusal(path);
+    if (refusal != NULL) {
+        PrintRefusal(refusal);
+        printf("quillset would write nothing\n");
+    } else {
+        Report report = {bytes, 0, 1, -1, 0, 0, 0, 0};
+        int found = ScanSettings(text, OnEntry, &report);
+        if (ferror(text)) {
+            printf("warning: the file could not be read to its end\n");
+            printf("quillset would write nothing\n");
+        } else
+            result = Summarize(&report, found);
+    }
+    fclose(bytes);
+    fclose(text);
+    return result;
+}
+
+int main(int argc, char **argv)
+{
+    if (argc > 1 && (lstrcmpA(argv[1], "/?") == 0 || lstrcmpA(argv[1], "-h") == 0 ||
+                     lstrcmpA(argv[1], "--help") == 0)) {
+        fputs(Usage, stdout);
+        return 0;
+    }
+    if (argc > 2 || (argc == 2 && argv[1][0] == '-')) {
+        fputs(Usage, stderr);
+        return CannotCheck;
+    }
+
+    if (argc == 2)
+        return CheckFile(argv[1]);
+    char path[MAX_PATH];
+    UINT length = GetWindowsDirectoryA(path, MAX_PATH);
+    if (length == 0 || length + sizeof "\\kvinst\\kvconfig.txt" > MAX_PATH) {
+        fprintf(stderr, "qscheck: cannot find the Windows folder\n");
+        return CannotCheck;
+    }
+    lstrcatA(path, "\\kvinst\\kvconfig.txt");
+    return CheckFile(path);
+}
