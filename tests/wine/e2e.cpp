@@ -1,6 +1,7 @@
 // qse2e: runs the end-to-end cases against quillset.exe. Usable unchanged on
 // a Windows test machine without the card driver, as administrator:
 //     qse2e [--program <quillset.exe>] [--list] [<case or group>...]
+// qscheck.exe and qscapture.exe are looked for beside it too.
 #include <stdio.h>
 #include <string.h>
 
@@ -82,7 +83,7 @@ static const int MaxExpanded = MaxExpected * 3;
 
 static char DirectoryTraces[4][MAX_PATH + 64];
 
-static int IsWine(void)
+int IsWine(void)
 {
     return GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != NULL;
 }
@@ -134,6 +135,15 @@ static int ExpandExpected(const Case *c, Expected *list)
         else
             count = Append(list, count, item, &pause);
     }
+    return count;
+}
+
+int ExpectedMessages(const Case *c, const char **texts, int maxTexts)
+{
+    static Expected expected[MaxExpanded];
+    int count = ExpandExpected(c, expected);
+    for (int i = 0; i < count && i < maxTexts && i < MaxExpanded; i++)
+        texts[i] = expected[i].text;
     return count;
 }
 
@@ -299,11 +309,11 @@ static int RunCase(const Case *c, const char *program)
 }
 
 // A name selects the case of that name, or every case of a group ("devices").
-static int Selected(const Case *c, int count, char **names)
+static int Selected(const char *name, int count, char **names)
 {
     for (int i = 0; i < count; i++) {
         size_t length = strlen(names[i]);
-        if (strncmp(c->name, names[i], length) == 0 && (c->name[length] == '\0' || c->name[length] == '.'))
+        if (strncmp(name, names[i], length) == 0 && (name[length] == '\0' || name[length] == '.'))
             return 1;
     }
     return count == 0;
@@ -317,15 +327,25 @@ int main(int argc, char **argv)
     while (length > 0 && program[length - 1] != '\\')
         length--;
     lstrcpyA(program + length, "quillset.exe");
+    char qscheck[MAX_PATH], qscapture[MAX_PATH];
+    lstrcpynA(qscheck, program, length + 1);
+    lstrcatA(qscheck, "qscheck.exe");
+    lstrcpynA(qscapture, program, length + 1);
+    lstrcatA(qscapture, "qscapture.exe");
 
     int first = 1, list = 0;
     for (; first < argc && argv[first][0] == '-'; first++) {
         if (lstrcmpA(argv[first], "--program") == 0 && first + 1 < argc)
             lstrcpynA(program, argv[++first], MAX_PATH);
+        else if (lstrcmpA(argv[first], "--qscheck") == 0 && first + 1 < argc)
+            lstrcpynA(qscheck, argv[++first], MAX_PATH);
+        else if (lstrcmpA(argv[first], "--qscapture") == 0 && first + 1 < argc)
+            lstrcpynA(qscapture, argv[++first], MAX_PATH);
         else if (lstrcmpA(argv[first], "--list") == 0)
             list = 1;
         else {
-            fprintf(stderr, "usage: qse2e [--program <quillset.exe>] [--list] [<case or group>...]\n");
+            fprintf(stderr, "usage: qse2e [--program <quillset.exe>] [--qscheck <exe>] [--qscapture <exe>] [--list]\n"
+                            "             [<case or group>...]\n");
             return 2;
         }
     }
@@ -337,12 +357,22 @@ int main(int argc, char **argv)
     PrepareDirectoryTraces();
     int run = 0, failed = 0;
     for (int i = 0; i < CaseCount; i++) {
-        if (!Selected(&Cases[i], argc - first, argv + first))
+        if (!Selected(Cases[i].name, argc - first, argv + first))
             continue;
         run++;
         if (list)
             printf("%s\n", Cases[i].name);
         else if (!RunCase(&Cases[i], program))
+            failed++;
+        fflush(stdout);
+    }
+    for (int i = 0; i < ToolCaseCount; i++) {
+        if (!Selected(ToolCases[i].name, argc - first, argv + first))
+            continue;
+        run++;
+        if (list)
+            printf("%s\n", ToolCases[i].name);
+        else if (!RunToolCase(&ToolCases[i], program, qscheck, qscapture))
             failed++;
         fflush(stdout);
     }

@@ -47,6 +47,24 @@ struct Case {
 extern const Case Cases[];
 extern const int CaseCount;
 
+// Cases of the administrator's tools, each with a world built as for a case.
+enum Tool { Check, Capture };
+struct ToolCase {
+    const char *name;
+    Tool tool;
+    int defaultFile; // Check: no file named on the command line
+    Case run;        // the world; for Capture also the messages its log must hold
+    DWORD exitCode, exitCodeOnWindows;
+    const char *lines[8]; // Check: lines its output holds, in this order
+};
+extern const ToolCase ToolCases[];
+extern const int ToolCaseCount;
+
+// The messages a case expects, markers expanded; returns their count.
+int ExpectedMessages(const Case *c, const char **texts, int maxTexts);
+int IsWine(void);
+int RunToolCase(const ToolCase *t, const char *quillset, const char *qscheck, const char *qscapture);
+
 // World building and restoring.
 struct World {
     char instanceIds[3][201];
