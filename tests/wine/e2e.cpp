@@ -83,7 +83,7 @@ static const int MaxExpanded = MaxExpected * 3;
 
 static char DirectoryTraces[4][MAX_PATH + 64];
 
-int IsWine(void)
+static int IsWine(void)
 {
     return GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != NULL;
 }
@@ -145,6 +145,11 @@ int ExpectedMessages(const Case *c, const char **texts, int maxTexts)
     for (int i = 0; i < count && i < maxTexts && i < MaxExpanded; i++)
         texts[i] = expected[i].text;
     return count;
+}
+
+int RunningOnWine(void)
+{
+    return IsWine();
 }
 
 // ---- Checks and report ---------------------------------------------------------

@@ -62,7 +62,7 @@ extern const int ToolCaseCount;
 
 // The messages a case expects, markers expanded; returns their count.
 int ExpectedMessages(const Case *c, const char **texts, int maxTexts);
-int IsWine(void);
+int RunningOnWine(void);
 int RunToolCase(const ToolCase *t, const char *quillset, const char *qscheck, const char *qscapture);
 
 // World building and restoring.

@@ -175,7 +175,7 @@ int RunToolCase(const ToolCase *t, const char *quillset, const char *qscheck, co
     }
 
     printf("---- %s (%lu ms)\n", t->name, MonotonicMs() - startMs);
-    DWORD expectedExit = IsWine() ? t->exitCode : t->exitCodeOnWindows;
+    DWORD expectedExit = RunningOnWine() ? t->exitCode : t->exitCodeOnWindows;
     if (exitCode != expectedExit) {
         printf("  exit code %lu, expected %lu\n", exitCode, expectedExit);
         ok = 0;

@@ -126,23 +126,30 @@ static int IsHelp(const char *argument)
 
 int main(int argc, char **argv)
 {
+    if (argc < 2 || lstrcmpA(argv[1], "/?") == 0 || lstrcmpA(argv[1], "-h") == 0 ||
+        lstrcmpA(argv[1], "--help") == 0) {
+        fputs(Usage, argc < 2 ? stderr : stdout);
+        return argc < 2 ? 2 : 0;
+    }
+
     const char *logPath = NULL;
     int outcomeWanted = 0;
     int first = 1;
-    for (; first < argc && argv[first][0] == '-' && !IsHelp(argv[first]); first++) {
+    for (; first < argc; first++) {
         if (lstrcmpA(argv[first], "--log") == 0 && first + 1 < argc)
             logPath = argv[++first];
         else if (lstrcmpA(argv[first], "--outcome") == 0)
             outcomeWanted = 1;
-        else {
-            fprintf(stderr, "qscapture: unknown option %s\n", argv[first]);
-            first = argc;
+        else
             break;
-        }
     }
-    if (first >= argc || IsHelp(argv[first])) {
-        fputs(Usage, first >= argc ? stderr : stdout);
-        return first >= argc ? WrongUsage : 0;
+    if (first < argc && IsHelp(argv[first])) {
+        fputs(Usage, stdout);
+        return 0;
+    }
+    if (first >= argc || (argv[first][0] == '-' && argv[first][1] == '-')) {
+        fputs(Usage, stderr);
+        return WrongUsage;
     }
 
     char *commandLine = ProgramCommandLine(first - 1);
