@@ -32,14 +32,20 @@ int ScanSettings(FILE *file, SettingsEntryProc onEntry, void *context)
 
         int id = fgetc(file);
         DebugTrace(1, "ID Param: %c \n", id);
-        long long idEnd = _ftelli64(file);
-        if (idEnd < 0) {
-            DebugTrace(1, "%s", ReadErrorMessage);
-            return 0;
+        int isSetting = id == '1' || id == '2';
+        // Text mode pays for a position with a look through its buffer, so
+        // only where it is used.
+        long long idEnd = -1;
+        if (isSetting || onEntry != NULL) {
+            idEnd = _ftelli64(file);
+            if (idEnd < 0) {
+                DebugTrace(1, "%s", ReadErrorMessage);
+                return 0;
+            }
         }
 
         int value = NoEntryValue;
-        if (id == '1' || id == '2') {
+        if (isSetting) {
             if (!ReadEntryValue(file, idEnd, &value)) {
                 DebugTrace(1, "%s", ReadErrorMessage);
                 return 0;

@@ -7,6 +7,11 @@ static const char ControllerHardwareId[] = "PCI\\VEN_1D5B&DEV_4F17";
 
 static const DWORD RestartPauseMs = 1000;
 
+// A disabled controller survives reboots, so after a disable that took
+// effect the enable is tried this often, a pause apart.
+static const int EnablePasses = 3;
+static const DWORD EnableRetryPauseMs = 1000;
+
 // A property that keeps growing between reads (a device being reconfigured)
 // must not keep us here for ever.
 static const int PropertyReadLimit = 4;
@@ -86,22 +91,41 @@ static BOOL SetPropertyChange(HDEVINFO devices, SP_DEVINFO_DATA *device, DWORD s
     return SetupDiSetClassInstallParamsA(devices, device, &params.ClassInstallHeader, sizeof params);
 }
 
+// The class installer may accept a change and leave it to the next reboot.
+static int NeedsReboot(HDEVINFO devices, SP_DEVINFO_DATA *device)
+{
+    SP_DEVINSTALL_PARAMS_A params;
+    ZeroMemory(&params, sizeof params);
+    params.cbSize = sizeof params;
+    return SetupDiGetDeviceInstallParamsA(devices, device, &params) &&
+           (params.Flags & (DI_NEEDREBOOT | DI_NEEDRESTART)) != 0;
+}
+
 // Global first, then config-specific: the second setting is the one the
-// class installer acts on.
-static void ApplyStateChange(HDEVINFO devices, SP_DEVINFO_DATA *device, DWORD stateChange)
+// class installer acts on. Returns 1 when the class installer took the change.
+static int ApplyStateChange(HDEVINFO devices, SP_DEVINFO_DATA *device, DWORD stateChange)
 {
     OutputDebugStringA("Found it! \n");
     if (!SetPropertyChange(devices, device, stateChange, DICS_FLAG_GLOBAL))
         OutputDebugStringA("SetClassInstallParams Failed!!");
-    if (SetPropertyChange(devices, device, stateChange, DICS_FLAG_CONFIGSPECIFIC) &&
-        SetupDiCallClassInstaller(DIF_PROPERTYCHANGE, devices, device))
-        OutputDebugStringA("Changed State on Device ID \n");
-    else
+    if (!SetPropertyChange(devices, device, stateChange, DICS_FLAG_CONFIGSPECIFIC) ||
+        !SetupDiCallClassInstaller(DIF_PROPERTYCHANGE, devices, device)) {
         OutputDebugStringA("CallClassInstaller(REMOVE) failed\n");
+        return 0;
+    }
+    OutputDebugStringA("Changed State on Device ID \n");
+    if (NeedsReboot(devices, device))
+        OutputDebugStringA("The controller restarts at the next reboot \n");
+    return 1;
 }
 
-int ChangeDeviceState(const char *hardwareIdPrefix, DWORD stateChange, int compareLength)
+// One pass over the present devices. *changed tells whether the class
+// installer took the change. A tolerant pass skips a device whose property
+// cannot be read rather than giving up on the rest.
+static int ChangeState(const char *hardwareIdPrefix, DWORD stateChange, int compareLength, int tolerant,
+                       int *changed)
 {
+    *changed = 0;
     HDEVINFO devices = SetupDiGetClassDevsA(NULL, NULL, NULL, DIGCF_PRESENT | DIGCF_ALLCLASSES);
     if (devices == INVALID_HANDLE_VALUE) {
         OutputDebugStringA(" GetClassDevs(All Present Devices) Invalid Handle \n");
@@ -116,10 +140,10 @@ int ChangeDeviceState(const char *hardwareIdPrefix, DWORD stateChange, int compa
     int found = 0;
     for (DWORD index = 0; !found && SetupDiEnumDeviceInfo(devices, index, &device); index++) {
         int match = MatchDevice(devices, &device, hardwareIdPrefix, compareLength);
-        if (match < 0)
+        if (match < 0 && !tolerant)
             break;
-        if (match) {
-            ApplyStateChange(devices, &device, stateChange);
+        if (match > 0) {
+            *changed = ApplyStateChange(devices, &device, stateChange);
             found = 1;
         }
     }
@@ -128,14 +152,52 @@ int ChangeDeviceState(const char *hardwareIdPrefix, DWORD stateChange, int compa
     return found;
 }
 
+int ChangeDeviceState(const char *hardwareIdPrefix, DWORD stateChange, int compareLength)
+{
+    int changed;
+    return ChangeState(hardwareIdPrefix, stateChange, compareLength, 0, &changed);
+}
+
+// The class installer refuses a 32-bit caller on 64-bit Windows.
+static int IsWow64(void)
+{
+    BOOL wow64 = FALSE;
+    return IsWow64Process(GetCurrentProcess(), &wow64) && wow64;
+}
+
+// After a disable that took effect, giving up on the enable would leave the
+// controller off for good.
+static void EnableAgain(const char *prefix, int compareLength)
+{
+    for (int pass = 1;; pass++) {
+        int enabled;
+        ChangeState(prefix, DICS_ENABLE, compareLength, 1, &enabled);
+        if (enabled)
+            return;
+        if (pass == EnablePasses)
+            break;
+        OutputDebugStringA("Enabling the controller failed, trying again in 1s \n");
+        Sleep(EnableRetryPauseMs);
+    }
+    OutputDebugStringA("The controller could not be enabled again: enable it in Device Manager \n");
+}
+
 int RestartDevice(void)
 {
     const int compareLength = sizeof ControllerHardwareId - 1;
 
-    ChangeDeviceState(ControllerHardwareId, DICS_DISABLE, compareLength);
+    if (IsWow64())
+        OutputDebugStringA("quillset is 32-bit on 64-bit Windows and cannot restart the controller: "
+                           "use the 64-bit build \n");
+
+    int disabled;
+    ChangeState(ControllerHardwareId, DICS_DISABLE, compareLength, 0, &disabled);
     OutputDebugStringA("Device Disabled from RestartDevice \n");
     Sleep(RestartPauseMs);
-    ChangeDeviceState(ControllerHardwareId, DICS_ENABLE, compareLength);
+    if (disabled)
+        EnableAgain(ControllerHardwareId, compareLength);
+    else
+        ChangeDeviceState(ControllerHardwareId, DICS_ENABLE, compareLength);
     OutputDebugStringA("Device Re-Enabled from RestartDevice \n");
     return 1;
 }

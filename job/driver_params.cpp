@@ -6,9 +6,9 @@ static const char ParametersKey[] = "System\\CurrentControlSet\\Services\\kvcard
 static const int KeyOpenAttempts = 10;
 static const DWORD KeyWaitMs = 1000;
 
-static int OpenParametersKey(HKEY *key)
+static LONG OpenParametersKey(HKEY *key)
 {
-    return RegOpenKeyExA(HKEY_LOCAL_MACHINE, ParametersKey, 0, KEY_WRITE, key) == ERROR_SUCCESS;
+    return RegOpenKeyExA(HKEY_LOCAL_MACHINE, ParametersKey, 0, KEY_WRITE, key);
 }
 
 static int SetDwordValue(HKEY key, const char *name, DWORD data)
@@ -22,7 +22,8 @@ int UpdateDriverParameters(void)
     HKEY key;
     BYTE attempts = 0;
     do {
-        if (OpenParametersKey(&key)) {
+        LONG result = OpenParametersKey(&key);
+        if (result == ERROR_SUCCESS) {
             OutputDebugStringA("Registry Key Exists and was opened successfully! ");
             if (SetDwordValue(key, "SMEnable", SmEnableValue))
                 OutputDebugStringA("SMEnable value Set!");
@@ -31,11 +32,16 @@ int UpdateDriverParameters(void)
             RegCloseKey(key);
             break;
         }
+        // Waiting cannot grant rights: the key is there, we may not write it.
+        if (result == ERROR_ACCESS_DENIED) {
+            OutputDebugStringA("Access to the kvcard Parameters key was denied: run quillset as administrator ");
+            break;
+        }
         OutputDebugStringA("Reg key does not exist yet, wait 1s. ");
         Sleep(KeyWaitMs);
     } while (++attempts < KeyOpenAttempts);
 
-    if (!OpenParametersKey(&key)) {
+    if (OpenParametersKey(&key) != ERROR_SUCCESS) {
         OutputDebugStringA("RegOpenKeyEx SDHost Failed!");
         return 0;
     }

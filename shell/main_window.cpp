@@ -4,8 +4,9 @@
 
 char WindowTitle[MAX_LOADSTRING];
 char WindowClassName[MAX_LOADSTRING];
+int JobStarted;
 
-void RegisterMainWindowClass(HINSTANCE instance)
+int RegisterMainWindowClass(HINSTANCE instance)
 {
     WNDCLASSEXA windowClass;
     windowClass.cbSize = sizeof windowClass;
@@ -20,8 +21,7 @@ void RegisterMainWindowClass(HINSTANCE instance)
     windowClass.lpszMenuName = MAKEINTRESOURCEA(IDC_QUILLSET);
     windowClass.lpszClassName = WindowClassName;
     windowClass.hIconSm = LoadIconA(instance, MAKEINTRESOURCEA(IDI_SMALL));
-    // A failed registration shows up as a failed window creation.
-    RegisterClassExA(&windowClass);
+    return RegisterClassExA(&windowClass) != 0;
 }
 
 int CreateMainWindow(HINSTANCE instance, int showCommand)
@@ -41,6 +41,7 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
 {
     switch (message) {
     case WM_CREATE:
+        JobStarted = 1;
         ConfigureDevice();
         DestroyWindow(window);
         return 0;

@@ -7,8 +7,10 @@
 
 extern char WindowTitle[MAX_LOADSTRING];
 extern char WindowClassName[MAX_LOADSTRING];
+// Set when the window's creation message has started the job.
+extern int JobStarted;
 
-void RegisterMainWindowClass(HINSTANCE instance);
+int RegisterMainWindowClass(HINSTANCE instance);
 int CreateMainWindow(HINSTANCE instance, int showCommand);
 LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 

@@ -4,10 +4,19 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand)
 {
     LoadStringA(instance, IDS_APP_TITLE, WindowTitle, MAX_LOADSTRING);
     LoadStringA(instance, IDC_QUILLSET, WindowClassName, MAX_LOADSTRING);
-    RegisterMainWindowClass(instance);
 
-    if (!CreateMainWindow(instance, showCommand))
+    // Windows reports no window when it is destroyed within its own
+    // creation, as this one is once the job has run; only a window whose
+    // job never started is a failure, and it must not pass unseen.
+    if (!RegisterMainWindowClass(instance) || !CreateMainWindow(instance, showCommand)) {
+        DWORD error = GetLastError();
+        if (!JobStarted) {
+            char message[64];
+            wsprintfA(message, "quillset could not create its window, error %lu \n", error);
+            OutputDebugStringA(message);
+        }
         return 0;
+    }
 
     HACCEL accelerators = LoadAcceleratorsA(instance, MAKEINTRESOURCEA(IDC_QUILLSET));
     MSG message;

@@ -8,13 +8,16 @@
 # i386 programs at all: there a 64-bit prefix still works through the 64-bit
 # loader, and a 32-bit Windows program cannot run.
 #
-# Sets WINE_UNAVAILABLE to the reason when nothing can run WINEARCH here.
+# QUILLSET_PROGRAM_ARCH (win32 or win64, default WINEARCH) tells which kind
+# of program is to run: a 32-bit one needs the i386 loader in either prefix.
+# Sets WINE_UNAVAILABLE to the reason when nothing can run it here.
 WINE_UNAVAILABLE=
 if ! command -v wine > /dev/null 2>&1; then
   WINE_UNAVAILABLE="wine is not installed"
 elif /usr/lib/wine/wine --version > /dev/null 2>&1 || [ ! -e /usr/lib/wine/wine ]; then
   WINE=wine
-elif [ "${WINEARCH:-win32}" = win64 ] && /usr/lib/wine/wine64 --version > /dev/null 2>&1; then
+elif [ "${WINEARCH:-win32}" = win64 ] && [ "${QUILLSET_PROGRAM_ARCH:-$WINEARCH}" = win64 ] &&
+  /usr/lib/wine/wine64 --version > /dev/null 2>&1; then
   WINE=/usr/lib/wine/wine64
   WINELOADER=$WINE
   export WINELOADER

@@ -119,13 +119,23 @@ HLOCAL LocalFree(HLOCAL memory)
     return NULL;
 }
 
+HANDLE GetCurrentProcess(void) { return reinterpret_cast<HANDLE>(static_cast<intptr_t>(-1)); }
+
+BOOL IsWow64Process(HANDLE process, BOOL *wow64)
+{
+    if (fake::Fails("IsWow64Process") || process != GetCurrentProcess())
+        return FALSE;
+    *wow64 = world.wow64;
+    return TRUE;
+}
+
 // Registry: one key, handed out as a distinct handle per open.
 
 LONG RegOpenKeyExA(HKEY root, const char *subkey, DWORD options, REGSAM access, HKEY *key)
 {
     world.keyOpens++;
     if (fake::Fails("RegOpenKeyExA"))
-        return ERROR_ACCESS_DENIED;
+        return world.keyOpenError;
     if (root != HKEY_LOCAL_MACHINE || strcasecmp(subkey, fake::ParametersKey) != 0 || !world.keyExists)
         return ERROR_FILE_NOT_FOUND;
     if (options != 0 || access != KEY_WRITE)
@@ -219,6 +229,14 @@ BOOL SetupDiCallClassInstaller(DI_FUNCTION function, HDEVINFO, SP_DEVINFO_DATA *
         world.classInstallParams.empty())
         return FALSE;
     world.stateChanges.emplace_back(device->DevInst, world.classInstallParams.back().StateChange);
+    return TRUE;
+}
+
+BOOL SetupDiGetDeviceInstallParamsA(HDEVINFO, SP_DEVINFO_DATA *, SP_DEVINSTALL_PARAMS_A *params)
+{
+    if (fake::Fails("SetupDiGetDeviceInstallParamsA") || params->cbSize != sizeof *params)
+        return FALSE;
+    params->Flags = world.installFlags;
     return TRUE;
 }
 

@@ -40,10 +40,13 @@ struct World {
     bool probeExported = true;
     std::deque<DWORD> probeResults;   // then WAIT_OBJECT_0
     std::vector<Device> devices;
+    bool wow64 = false;          // a 32-bit process on 64-bit Windows
+    DWORD installFlags = 0;      // of every device's install parameters
 
     // "Name" fails every call of that name, "Name#n" only its n-th call.
     std::set<std::string> failing;
     DWORD propertyError = ERROR_INVALID_PARAMETER;   // of a failing property read
+    DWORD keyOpenError = ERROR_FILE_NOT_FOUND;       // of a failing key open
 
     // What happened. The log holds every debugger message and "[sleep N]".
     std::vector<std::string> log;

@@ -32,6 +32,21 @@ typedef struct {
     DWORD HwProfile;
 } SP_PROPCHANGE_PARAMS;
 
+typedef struct {
+    DWORD cbSize;
+    DWORD Flags;
+    DWORD FlagsEx;
+    void *hwndParent;
+    void *InstallMsgHandler;
+    void *InstallMsgHandlerContext;
+    void *FileQueue;
+    ULONG_PTR ClassInstallReserved;
+    DWORD Reserved;
+    char DriverPath[MAX_PATH];
+} SP_DEVINSTALL_PARAMS_A;
+
+#define DI_NEEDRESTART 0x80
+#define DI_NEEDREBOOT 0x100
 #define DIGCF_PRESENT 0x2
 #define DIGCF_ALLCLASSES 0x4
 #define SPDRP_HARDWAREID 0x1
@@ -48,6 +63,7 @@ BOOL SetupDiGetDeviceRegistryPropertyA(HDEVINFO set, SP_DEVINFO_DATA *device, DW
 BOOL SetupDiSetClassInstallParamsA(HDEVINFO set, SP_DEVINFO_DATA *device, SP_CLASSINSTALL_HEADER *params,
                                    DWORD size);
 BOOL SetupDiCallClassInstaller(DI_FUNCTION function, HDEVINFO set, SP_DEVINFO_DATA *device);
+BOOL SetupDiGetDeviceInstallParamsA(HDEVINFO set, SP_DEVINFO_DATA *device, SP_DEVINSTALL_PARAMS_A *params);
 BOOL SetupDiDestroyDeviceInfoList(HDEVINFO set);
 
 #endif

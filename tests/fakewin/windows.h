@@ -58,6 +58,8 @@ int lstrlenA(const char *text);
 DWORD GetLastError(void);
 HLOCAL LocalAlloc(DWORD flags, size_t size);
 HLOCAL LocalFree(HLOCAL memory);
+HANDLE GetCurrentProcess(void);
+BOOL IsWow64Process(HANDLE process, BOOL *wow64);
 
 LONG RegOpenKeyExA(HKEY root, const char *subkey, DWORD options, REGSAM access, HKEY *key);
 LONG RegSetValueExA(HKEY key, const char *name, DWORD reserved, DWORD type, const BYTE *data, DWORD size);

@@ -133,3 +133,85 @@ TEST_F(Devices, EverGrowingPropertyIsReadABoundedNumberOfTimes)
 }
 
 }
+
+namespace {
+
+const char *const found = "Found it! \n";
+const char *const changed = "Changed State on Device ID \n";
+const char *const refused = "CallClassInstaller(REMOVE) failed\n";
+const char *const disabled = "Device Disabled from RestartDevice \n";
+const char *const enabled = "Device Re-Enabled from RestartDevice \n";
+const char *const retry = "Enabling the controller failed, trying again in 1s \n";
+
+// Once the controller is off, the enable is not given up lightly: failed
+// passes are repeated, and other devices' read errors do not stop them.
+TEST_F(Devices, EnableIsRetriedAfterADisableThatTookEffect)
+{
+    const struct {
+        std::set<std::string> failing;
+        Log log;
+    } table[] = {
+        {{"SetupDiCallClassInstaller#2", "SetupDiCallClassInstaller#3"},
+         {found, changed, disabled, "[sleep 1000]", found, refused, retry, "[sleep 1000]", found, refused, retry,
+          "[sleep 1000]", found, changed, enabled}},
+        {{"SetupDiCallClassInstaller#2", "SetupDiCallClassInstaller#3", "SetupDiCallClassInstaller#4"},
+         {found, changed, disabled, "[sleep 1000]", found, refused, retry, "[sleep 1000]", found, refused, retry,
+          "[sleep 1000]", found, refused,
+          "The controller could not be enabled again: enable it in Device Manager \n", enabled}},
+        {{"SetupDiGetClassDevsA#2"},
+         {found, changed, disabled, "[sleep 1000]", " GetClassDevs(All Present Devices) Invalid Handle \n", retry,
+          "[sleep 1000]", found, changed, enabled}},
+        // The other device's fifth read is the enable pass's first.
+        {{"SetupDiGetDeviceRegistryPropertyA#5"},
+         {found, changed, disabled, "[sleep 1000]", "GetDeviceRegistryProperty Unknown failure\n", found, changed,
+          enabled}},
+        // A disable that did not take effect leaves one plain enable pass.
+        {{"SetupDiCallClassInstaller"},
+         {found, refused, disabled, "[sleep 1000]", found, refused, enabled}},
+        {{"SetupDiCallClassInstaller#1", "SetupDiGetDeviceRegistryPropertyA#5"},
+         {found, refused, disabled, "[sleep 1000]", "GetDeviceRegistryProperty Unknown failure\n", enabled}},
+    };
+    for (const auto &row : table) {
+        SetUp();
+        AddDevice(Ids("ROOT\\LEGACY_BEEP"));
+        AddDevice(Ids(ControllerId()));
+        fake::world.failing = row.failing;
+        fake::world.propertyError = ERROR_ACCESS_DENIED;
+        EXPECT_EQ(RestartDevice(), 1);
+        EXPECT_EQ(fake::world.log, row.log) << *row.failing.begin();
+        ExpectAllReleased();
+    }
+}
+
+TEST_F(Devices, ChangeLeftToTheNextRebootIsSaid)
+{
+    const char *reboot = "The controller restarts at the next reboot \n";
+    const struct {
+        DWORD flags;
+        Log log;
+    } table[] = {
+        {DI_NEEDREBOOT, {found, changed, reboot, disabled, "[sleep 1000]", found, changed, reboot, enabled}},
+        {DI_NEEDRESTART, {found, changed, reboot, disabled, "[sleep 1000]", found, changed, reboot, enabled}},
+        {0x10, {found, changed, disabled, "[sleep 1000]", found, changed, enabled}},
+    };
+    for (const auto &row : table) {
+        SetUp();
+        AddDevice(Ids(ControllerId()));
+        fake::world.installFlags = row.flags;
+        RestartDevice();
+        EXPECT_EQ(fake::world.log, row.log) << row.flags;
+    }
+}
+
+TEST_F(Devices, Wow64IsSaidOnceAndTheRestartStillTried)
+{
+    AddDevice(Ids(ControllerId()));
+    fake::world.wow64 = true;
+    fake::world.failing = {"SetupDiCallClassInstaller"};   // as Windows refuses WOW64 callers
+    RestartDevice();
+    EXPECT_EQ(fake::world.log,
+              (Log{"quillset is 32-bit on 64-bit Windows and cannot restart the controller: use the 64-bit build \n",
+                   found, refused, disabled, "[sleep 1000]", found, refused, enabled}));
+}
+
+}

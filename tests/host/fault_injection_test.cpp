@@ -69,6 +69,8 @@ const std::map<std::string, Expectation> expectations = {
     {"SetupDiSetClassInstallParamsA#3", {"SetClassInstallParams Failed!!", true, true}},
     {"SetupDiSetClassInstallParamsA#4", {"CallClassInstaller(REMOVE) failed\n", true, true}},
     {"SetupDiCallClassInstaller", {"CallClassInstaller(REMOVE) failed\n", true, true}},
+    {"IsWow64Process", {"Device Re-Enabled from RestartDevice \n", true, true}},
+    {"SetupDiGetDeviceInstallParamsA", {"Device Re-Enabled from RestartDevice \n", true, true}},
     {"LocalAlloc", {"GetDeviceRegistryProperty out of memory \n", true, true}},
 };
 

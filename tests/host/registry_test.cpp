@@ -71,6 +71,20 @@ TEST_F(Registry, KeyInTimeOnlyForSdSwitch)
     EXPECT_EQ(fake::world.log.back(), "Device Re-Enabled from RestartDevice \n");
 }
 
+// Without administrator rights the key exists but cannot be opened for
+// writing: said once, with no waiting for a key that is already there.
+TEST_F(Registry, DeniedKeyIsReportedWithoutWaiting)
+{
+    fake::world.failing = {"RegOpenKeyExA"};
+    fake::world.keyOpenError = ERROR_ACCESS_DENIED;
+    ConfigureDevice();
+    EXPECT_EQ(AfterSettings(),
+              (Log{"Access to the kvcard Parameters key was denied: run quillset as administrator ",
+                   "RegOpenKeyEx SDHost Failed!", "Error Waiting or Updating parameters \n"}));
+    EXPECT_EQ(fake::world.keyOpens, 2);
+    EXPECT_EQ(fake::world.callCounts.count("SetupDiGetClassDevsA"), 0u);
+}
+
 TEST_F(Registry, FailedWritesAreReportedAndNotRetried)
 {
     fake::world.failing = {"RegSetValueExA"};

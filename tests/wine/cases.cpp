@@ -21,10 +21,11 @@
 #define GAVE_UP                                                                                      \
     WAIT, WAIT, WAIT, WAIT, WAIT, WAIT, WAIT, WAIT, WAIT, WAIT, "RegOpenKeyEx SDHost Failed!",       \
         "Error Waiting or Updating parameters \n"
+#define REFUSED(why) OPENED, "The file 'kvconfig.txt' " why " \n", CLOSED
 #define DISABLED "Device Disabled from RestartDevice \n", PAUSE
 #define ENABLED "Device Re-Enabled from RestartDevice \n"
-#define RESTARTED CHANGE, DISABLED, CHANGE, ENABLED
-#define NOT_FOUND DISABLED, ENABLED
+#define RESTARTED WOW64, CHANGE, DISABLED, CHANGE, ENABLED
+#define NOT_FOUND WOW64, DISABLED, ENABLED
 
 #define ORDINARY_FILE "SM card slot  :1 value = 0\r\nSD host switch :2 value = 3\r\n"
 #define ORDINARY_RUN OPENED, SM("0"), SD("3"), CLOSED, CONFIG, WRITTEN
@@ -67,13 +68,19 @@ const Case Cases[] = {
     {"settings.no_directory", NO_BYTES(NoDirectory), KeyPresent, {CONTROLLER}, Sentinel, Sentinel, 0,
      {DIRS, "Set CurrentDirectory failed! \n"}},
 
-    // Text-mode quirks of the C runtime.
+    // What the C runtime's text mode would misread is refused; the rest is read.
     {"runtime.bare_lf", BYTES("comment\nSM card slot  :1 value = 0\nSD host switch :2 value = 3\n"), KeyPresent,
-     {CONTROLLER}, 1, 0, RuntimeRecorded, {OPENED, SM("="), SD(" "), CLOSED, CONFIG, WRITTEN, RESTARTED}},
+     {CONTROLLER}, Sentinel, Sentinel, 0, {REFUSED("has a line end without CR: save it with CR LF line ends")}},
     {"runtime.ctrl_z_between", BYTES(":1 value = 0\r\n\x1a\r\n:2 value = 3\r\n"), KeyPresent, {CONTROLLER},
-     Sentinel, Sentinel, RuntimeRecorded, {OPENED, SM("3"), CLOSED}},
+     Sentinel, Sentinel, 0, {REFUSED("holds a Ctrl-Z byte: remove it")}},
     {"runtime.ctrl_z_skipped", BYTES(":1 val\x1a = 0\r\n:2 value = 3\r\n"), KeyPresent, {CONTROLLER}, Sentinel,
-     Sentinel, RuntimeRecorded, {OPENED, SM("\xff"), CLOSED}},
+     Sentinel, 0, {REFUSED("holds a Ctrl-Z byte: remove it")}},
+    {"runtime.utf16", BYTES("\xff\xfe:\0" "1\0 \0v\0a\0l\0u\0e\0 \0=\0 \0" "0\0\r\0\n\0"), KeyPresent, {CONTROLLER},
+     Sentinel, Sentinel, 0, {REFUSED("is UTF-16 text: save it as ANSI text")}},
+    {"runtime.lone_cr", BYTES("SM card slot  :1 value = 0\rSD host switch :2 value = 3\r"), KeyPresent,
+     {CONTROLLER}, 0, 3, 0, {ORDINARY_RUN, RESTARTED}},
+    {"runtime.utf8_bom", BYTES("\xef\xbb\xbf" ORDINARY_FILE), KeyPresent, {CONTROLLER}, 0, 3, 0,
+     {ORDINARY_RUN, RESTARTED}},
 
     // Waiting for the driver's key.
     {"registry.never_appears", BYTES(ORDINARY_FILE), KeyAbsent, {CONTROLLER}, NoValue, NoValue, 0,
@@ -81,7 +88,9 @@ const Case Cases[] = {
     {"registry.appears_late", BYTES(ORDINARY_FILE), KeyLate, {CONTROLLER}, 0, 3, 0,
      {OPENED, SM("0"), SD("3"), CLOSED, CONFIG, WAIT, WAIT, WAIT, WRITTEN, RESTARTED}},
     {"registry.write_denied", BYTES(ORDINARY_FILE), KeyDenied, {CONTROLLER}, Sentinel, Sentinel, 0,
-     {OPENED, SM("0"), SD("3"), CLOSED, CONFIG, GAVE_UP}},
+     {OPENED, SM("0"), SD("3"), CLOSED, CONFIG,
+      "Access to the kvcard Parameters key was denied: run quillset as administrator ",
+      "RegOpenKeyEx SDHost Failed!", "Error Waiting or Updating parameters \n"}},
 
     // Finding the controller.
     {"devices.none_matching", BYTES(ORDINARY_FILE), KeyPresent,
@@ -96,7 +105,7 @@ const Case Cases[] = {
     {"devices.second_id_only", BYTES(ORDINARY_FILE), KeyPresent,
      {"PCI\\VEN_8086&DEV_1234\0PCI\\VEN_1D5B&DEV_4F17\0"}, 0, 3, 0, {ORDINARY_RUN, NOT_FOUND}},
     {"devices.no_hardware_id_first", BYTES(ORDINARY_FILE), KeyPresent, {NO_HWID, CONTROLLER}, 0, 3, 0,
-     {ORDINARY_RUN, "GetDeviceRegistryProperty ERROR_INVALID_DATA \n", CHANGE, DISABLED,
+     {ORDINARY_RUN, WOW64, "GetDeviceRegistryProperty ERROR_INVALID_DATA \n", CHANGE, DISABLED,
       "GetDeviceRegistryProperty ERROR_INVALID_DATA \n", CHANGE, ENABLED}},
 
     // Input that is not a settings file at all.

@@ -10,12 +10,9 @@ enum SettingsKind { FileBytes, NoFile, NoDirectory, LargeFile, RandomFile };
 enum KeyState { KeyPresent, KeyAbsent, KeyLate, KeyDenied };
 
 enum CaseFlags {
-    // What the C runtime makes of the file was recorded on Wine's msvcrt;
-    // elsewhere only the frame of the run is compared.
-    RuntimeRecorded = 1,
     // Only the frame of the run: the expected messages start it, the file
     // is closed, and the values are either untouched or in range.
-    FrameOnly = 2,
+    FrameOnly = 1,
 };
 
 // Markers inside an expected message list.
@@ -24,6 +21,7 @@ extern const char DIRS[];    // the current, Windows and settings directory trac
 extern const char CD_SET[];  // the settings directory made current
 extern const char CHANGE[];  // one state change on a matching device
 extern const char NO_HWID[]; // in a device list: a device without hardware IDs
+extern const char WOW64[];   // the 32-bit-on-64-bit notice, where it applies
 
 // A value quillset has not written; it only ever writes 0 to 3.
 const DWORD Sentinel = 0xDEADBEEF;
