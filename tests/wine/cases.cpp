@@ -118,7 +118,7 @@ const int CaseCount = sizeof Cases / sizeof Cases[0];
 // The administrator's tools. A world of a settings file alone, for qscheck.
 #define FILE_ONLY(text) {"", BYTES(text), KeyAbsent, {}, NoValue, NoValue, 0, {}}
 #define NOTHING "quillset would write nothing"
-#define REFUSED(why) {"warning: The file 'kvconfig.txt' " why, NOTHING}
+#define WARNED_REFUSED(why) {"warning: The file 'kvconfig.txt' " why, NOTHING}
 
 const ToolCase ToolCases[] = {
     {"check.ordinary", Check, 0, FILE_ONLY(ORDINARY_FILE), 0, 0,
@@ -136,24 +136,26 @@ const ToolCase ToolCases[] = {
       "warning: 2 ID '1' entries; the one on line 3 counts", "SMEnable 0, from line 3", "SDSwitch 0, from line 5"}},
     {"check.no_id_2", Check, 0, FILE_ONLY("SM :1 value = 0\r\n:3 value = 2\r\n:"), 1, 1,
      {"line 3: ID (end of file)", "warning: no ID '2' entry", NOTHING}},
-    {"check.utf16", Check, 0, FILE_ONLY("\xff\xfe:\0" "2\0"), 1, 1, REFUSED("is UTF-16 text: save it as ANSI text")},
+    {"check.utf16", Check, 0, FILE_ONLY("\xff\xfe:\0" "2\0"), 1, 1,
+     WARNED_REFUSED("is UTF-16 text: save it as ANSI text")},
     {"check.bare_lf", Check, 0, FILE_ONLY("SD host switch :2 value = 3\n"), 1, 1,
-     REFUSED("has a line end without CR: save it with CR LF line ends")},
-    {"check.ctrl_z", Check, 0, FILE_ONLY(ORDINARY_FILE "\x1a"), 1, 1, REFUSED("holds a Ctrl-Z byte: remove it")},
+     WARNED_REFUSED("has a line end without CR: save it with CR LF line ends")},
+    {"check.ctrl_z", Check, 0, FILE_ONLY(ORDINARY_FILE "\x1a"), 1, 1, WARNED_REFUSED("holds a Ctrl-Z byte: remove it")},
     {"check.no_file", Check, 0, {"", NO_BYTES(NoFile), KeyAbsent, {}, NoValue, NoValue, 0, {}}, 2, 2, {}},
 
     // qscapture --outcome --log: the log holds exactly the run's messages.
     {"capture.ordinary", Capture, 0,
      {"", BYTES(ORDINARY_FILE), KeyPresent, {CONTROLLER}, 0, 3, 0, {ORDINARY_RUN, RESTARTED}}, 3, 0, {}},
     {"capture.no_key", Capture, 0,
-     {"", BYTES(ORDINARY_FILE), KeyAbsent, {CONTROLLER}, 0, 3, 0, {OPENED, SM("0"), SD("3"), CLOSED, CONFIG, GAVE_UP}}, 2, 2, {}},
+     {"", BYTES(ORDINARY_FILE), KeyAbsent, {CONTROLLER}, 0, 3, 0, {OPENED, SM("0"), SD("3"), CLOSED, CONFIG, GAVE_UP}},
+     2, 2, {}},
     {"capture.no_file", Capture, 0,
      {"", NO_BYTES(NoFile), KeyPresent, {CONTROLLER}, 0, 0, 0,
       {DIRS, CD_SET, "The file 'kvconfig.txt' could not be opened \n"}},
      1, 1, {}},
     {"capture.refused", Capture, 0,
      {"", BYTES("SD host switch :2 value = 3\n"), KeyPresent, {CONTROLLER}, 0, 0, 0,
-      {OPENED, "The file 'kvconfig.txt' has a line end without CR: save it with CR LF line ends \n", CLOSED}},
+      {REFUSED("has a line end without CR: save it with CR LF line ends")}},
      1, 1, {}},
 };
 

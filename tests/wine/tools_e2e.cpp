@@ -27,7 +27,8 @@ static int RunTool(char *commandLine, const char *outputPath, DWORD *exitCode)
     CloseHandle(output);
     if (!ok)
         return 0;
-    ok = WaitForSingleObject(info.hProcess, HungAfterMs) == WAIT_OBJECT_0 && GetExitCodeProcess(info.hProcess, exitCode);
+    ok = WaitForSingleObject(info.hProcess, HungAfterMs) == WAIT_OBJECT_0 &&
+         GetExitCodeProcess(info.hProcess, exitCode);
     if (!ok)
         TerminateProcess(info.hProcess, 1);
     CloseHandle(info.hThread);
