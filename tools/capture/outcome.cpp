@@ -1,3 +1,5 @@
+#include <string.h>
+
 #include "outcome.h"
 
 enum OutcomeEvent {
@@ -41,7 +43,7 @@ void NoteOutcomeMessage(OutcomeState *state, const char *text)
     if (text == NULL)
         return;
     for (unsigned i = 0; i < sizeof Events / sizeof Events[0]; i++) {
-        if (lstrcmpA(text, Events[i].text) != 0)
+        if (strcmp(text, Events[i].text) != 0)
             continue;
         switch (Events[i].event) {
         case SettingsRead: state->settingsRead = 1; break;
