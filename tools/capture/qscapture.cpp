@@ -115,8 +115,7 @@ static void PrintMessage(void *context, DWORD elapsedMs, const char *text, DWORD
     fflush(stdout);
     if (run->log != NULL)
         LogCapturedMessage(run->log, EscapedText);
-    // A message with a NUL inside is none of quillset's.
-    NoteOutcomeMessage(&run->outcome, text != NULL && (DWORD)lstrlenA(text) == length ? text : NULL);
+    NoteOutcomeMessage(&run->outcome, text);
 }
 
 static int IsHelp(const char *argument)
