@@ -20,6 +20,15 @@ reader_rounds=${READER_ROUNDS:-9}
 work=$(mktemp -d "${TMPDIR:-/tmp}/quillset-bench.XXXXXX")
 # A 64-bit prefix of our own runs both builds and never touches ~/.wine.
 export WINEPREFIX="$work/prefix" WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml='
+# Both builds where this machine can run i386 programs (Wine's 32-bit
+# loader needs them), else the 64-bit build alone.
+builds="32 64"
+QUILLSET_PROGRAM_ARCH=win32 . tools/wine-env.sh
+if [ -n "$WINE_UNAVAILABLE" ]; then
+  builds=64
+  . tools/wine-env.sh
+  [ -z "$WINE_UNAVAILABLE" ] || { echo "bench: $WINE_UNAVAILABLE" >&2; exit 1; }
+fi
 log=$work/log
 # Every run's time, kept after the prefix is gone.
 samples=${TMPDIR:-/tmp}/quillset-bench-samples.txt
@@ -32,7 +41,7 @@ trap cleanup EXIT
 
 note() { printf '%s  %s\n' "$(date +%T)" "$*" >&2; }
 
-note "building win32 and win64"
+note "building win32 and win64 (timing: win${builds// /, win})"
 for preset in win32 win64; do
   { cmake --preset "$preset" && cmake --build --preset "$preset" --target quillset qsdevreg qsfloor qstimer; } \
     > "$log" 2>&1 || { cat "$log"; exit 1; }
@@ -43,7 +52,7 @@ winpath() { printf 'Z:%s' "${1//\//\\}"; }
 
 # Wine's background services inherit stdout and stderr, so output goes to a file.
 w() {
-  wine "$@" > "$log" 2>&1 < /dev/null || { cat "$log" >&2; return 1; }
+  "$WINE" "$@" > "$log" 2>&1 < /dev/null || { cat "$log" >&2; return 1; }
   tr -d '\r' < "$log"
 }
 
@@ -60,7 +69,7 @@ timed() {
 
 q32=$(winpath "$b32/shell/quillset.exe") f32=$(winpath "$b32/bench/qsfloor.exe")
 q64=$(winpath "$b64/shell/quillset.exe") f64=$(winpath "$b64/bench/qsfloor.exe")
-devreg=$b32/tools/qsdevreg.exe
+devreg=$b64/tools/qsdevreg.exe
 controller='PCI\VEN_1D5B&DEV_4F17&SUBSYS_00011D5B&REV_01'
 # Same vendor, other device: the comparison runs furthest before it fails.
 filler='PCI\VEN_1D5B&DEV_4F00'
@@ -78,8 +87,13 @@ cp "$work/ordinary.txt" "$settings"
 w "$devreg" add "$controller" > /dev/null
 
 note "ordinary run against the floor, $pairs pairs per build"
-timed "$pairs" "q32=$q32" "f32=$f32" "q64=$q64" "f64=$f64"
-for b in 32 64; do
+# Programs by build, for the series below: only the builds that run.
+declare -A qx=([32]=$q32 [64]=$q64) fx=([32]=$f32 [64]=$f64)
+
+args=()
+for b in $builds; do args+=("q$b=${qx[$b]}" "f$b=${fx[$b]}"); done
+timed "$pairs" "${args[@]}"
+for b in $builds; do
   med[base$b]=$(awk -v q="${med[q$b]}" -v f="${med[f$b]}" 'BEGIN { printf "%.2f", q - f }')
 done
 
@@ -96,8 +110,9 @@ note "settings reader, 10 MB against empty, $reader_rounds rounds"
 ) > "$work/big.txt"
 : > "$work/empty.txt"
 big=$(winpath "$work/big.txt") empty=$(winpath "$work/empty.txt") target='C:\windows\kvinst\kvconfig.txt'
-timed "$reader_rounds" "big32=$q32|$big|$target" "empty32=$q32|$empty|$target" \
-  "big64=$q64|$big|$target" "empty64=$q64|$empty|$target"
+args=()
+for b in $builds; do args+=("big$b=${qx[$b]}|$big|$target" "empty$b=${qx[$b]}|$empty|$target"); done
+timed "$reader_rounds" "${args[@]}"
 cp "$work/ordinary.txt" "$settings"
 
 # The controller is re-added after each batch of fillers, so it is always the
@@ -118,8 +133,10 @@ for n in 10 100 1000; do
   "ROOT\\QUILLSET_STANDIN\\$(printf %04d "$n") "*) ;;
   *) note "warning: controller registered as ${last%% *}, not after the $n fillers" ;;
   esac
-  timed "$device_rounds" "q32.$n=$q32" "f32.$n=$f32" "q64.$n=$q64" "f64.$n=$f64"
-  for b in 32 64; do
+  args=()
+  for b in $builds; do args+=("q$b.$n=${qx[$b]}" "f$b.$n=${fx[$b]}"); done
+  timed "$device_rounds" "${args[@]}"
+  for b in $builds; do
     med[over$b.$n]=$(awk -v q="${med[q$b.$n]}" -v f="${med[f$b.$n]}" 'BEGIN { printf "%.2f", q - f }')
     med[per$b.$n]=$(awk -v o="${med[over$b.$n]}" -v z="${med[base$b]}" -v n="$n" \
       'BEGIN { printf "%.3f", (o - z) / n }')
@@ -133,27 +150,32 @@ imports() {
   "$1" -p "$2" | awk '/DLL Name:/ { dlls++; list = 0 } /vma: *Hint/ { list = 1; next }
     list && NF == 0 { list = 0 } list { funcs++ } END { printf "%d DLLs, %d functions", dlls, funcs }'
 }
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.4f", a / b }'; }
-minus() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a - b }'; }
+ratio() { [ -n "$1" ] && [ -n "$2" ] && awk -v a="$1" -v b="$2" 'BEGIN { printf "%.4f", a / b }'; }
+minus() { [ -n "$1" ] && [ -n "$2" ] && awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a - b }'; }
 
-row() { printf '| %s | %s | %s |\n' "$@"; }
+# A build that did not run leaves its cells empty: shown as n/a.
+row() {
+  local cells=() cell
+  for cell in "$@"; do cells+=("${cell:-n/a}"); done
+  printf '| %s | %s | %s |\n' "${cells[@]}"
+}
 table() {
   row Measure win32 win64
   row --- --: --:
-  row "Ordinary run, quillset (ms)" "${med[q32]}" "${med[q64]}"
-  row "Ordinary run, floor (ms)" "${med[f32]}" "${med[f64]}"
-  row "**Ratio quillset/floor** (target ≤ 1.01)" "$(ratio "${med[q32]}" "${med[f32]}")" \
-    "$(ratio "${med[q64]}" "${med[f64]}")"
-  row "Quillset − floor, 1 device (ms)" "${med[base32]}" "${med[base64]}"
+  row "Ordinary run, quillset (ms)" "${med[q32]:-}" "${med[q64]:-}"
+  row "Ordinary run, floor (ms)" "${med[f32]:-}" "${med[f64]:-}"
+  row "**Ratio quillset/floor** (target ≤ 1.01)" "$(ratio "${med[q32]:-}" "${med[f32]:-}")" \
+    "$(ratio "${med[q64]:-}" "${med[f64]:-}")"
+  row "Quillset − floor, 1 device (ms)" "${med[base32]:-}" "${med[base64]:-}"
   for n in 10 100 1000; do
-    row "Quillset − floor, $n + 1 devices (ms)" "${med[over32.$n]}" "${med[over64.$n]}"
-    row "**Per device**, $n devices (ms)" "${med[per32.$n]}" "${med[per64.$n]}"
+    row "Quillset − floor, $n + 1 devices (ms)" "${med[over32.$n]:-}" "${med[over64.$n]:-}"
+    row "**Per device**, $n devices (ms)" "${med[per32.$n]:-}" "${med[per64.$n]:-}"
   done
-  row "Reader, 10 MB file, whole run (ms)" "${med[big32]}" "${med[big64]}"
-  row "Reader, empty file, whole run (ms)" "${med[empty32]}" "${med[empty64]}"
-  row "**Reader cost, 10 MB − empty (ms)**" "$(minus "${med[big32]}" "${med[empty32]}")" \
-    "$(minus "${med[big64]}" "${med[empty64]}")"
-  row "Ratio 10 MB/empty" "$(ratio "${med[big32]}" "${med[empty32]}")" "$(ratio "${med[big64]}" "${med[empty64]}")"
+  row "Reader, 10 MB file, whole run (ms)" "${med[big32]:-}" "${med[big64]:-}"
+  row "Reader, empty file, whole run (ms)" "${med[empty32]:-}" "${med[empty64]:-}"
+  row "**Reader cost, 10 MB − empty (ms)**" "$(minus "${med[big32]:-}" "${med[empty32]:-}")" \
+    "$(minus "${med[big64]:-}" "${med[empty64]:-}")"
+  row "Ratio 10 MB/empty" "$(ratio "${med[big32]:-}" "${med[empty32]:-}")" "$(ratio "${med[big64]:-}" "${med[empty64]:-}")"
   row "quillset.exe size (bytes)" "$(stat -c %s "$b32/shell/quillset.exe")" "$(stat -c %s "$b64/shell/quillset.exe")"
   row "quillset.exe imports" "$(imports i686-w64-mingw32-objdump "$b32/shell/quillset.exe")" \
     "$(imports x86_64-w64-mingw32-objdump "$b64/shell/quillset.exe")"
@@ -170,7 +192,8 @@ printf '\n%s\n\nWhole benchmark: %d s; every run is in %s\n' "$results" "$elapse
   echo
   echo "- Date: $(date -u '+%Y-%m-%d %H:%M UTC')"
   echo "- Machine: $(nproc) CPUs, $(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -n 1)"
-  echo "- Wine: $(wine --version)"
+  echo "- Wine: $("$WINE" --version)"
+  [ "$builds" != 64 ] || echo "- win32 not timed: this machine cannot run i386 programs, which Wine's 32-bit loader needs"
   echo "- Commit: $(git -C "$top" rev-parse --short HEAD)$(git -C "$top" diff --quiet HEAD -- job shell 2>/dev/null || echo ' (job or shell modified)')"
   echo "- Whole benchmark: ${elapsed} s (bench/run.sh)"
   echo
