@@ -81,6 +81,7 @@ struct Expected {
 static const int MaxExpanded = MaxExpected * 3;
 
 static char DirectoryTraces[4][MAX_PATH + 64];
+static int DirectoryTraceCut[4];
 
 static int IsWine(void)
 {
@@ -96,6 +97,12 @@ static void PrepareDirectoryTraces(void)
     snprintf(DirectoryTraces[1], sizeof DirectoryTraces[1], "WindowsDirectory is: %s  \n", windows);
     snprintf(DirectoryTraces[2], sizeof DirectoryTraces[2], "The FullPath is: %s\\kvinst  \n", windows);
     snprintf(DirectoryTraces[3], sizeof DirectoryTraces[3], "Current Directory set to %s\\kvinst  \n", windows);
+    // quillset cuts a trace at 255 characters, and then ends the line apart.
+    for (int k = 0; k < 4; k++)
+        if (lstrlenA(DirectoryTraces[k]) > 255) {
+            DirectoryTraces[k][255] = '\0';
+            DirectoryTraceCut[k] = 1;
+        }
 }
 
 static int Append(Expected *list, int count, const char *text, int *pause)
@@ -106,6 +113,12 @@ static int Append(Expected *list, int count, const char *text, int *pause)
     }
     *pause = 0;
     return count + 1;
+}
+
+static int AppendTrace(Expected *list, int count, int k, int *pause)
+{
+    count = Append(list, count, DirectoryTraces[k], pause);
+    return DirectoryTraceCut[k] ? Append(list, count, "\n", pause) : count;
 }
 
 // Expands the markers of a case's list into the messages themselves.
@@ -125,9 +138,9 @@ static int ExpandExpected(const Case *c, Expected *list)
             pause = 1;
         else if (item == DIRS)
             for (int k = 0; k < 3; k++)
-                count = Append(list, count, DirectoryTraces[k], &pause);
+                count = AppendTrace(list, count, k, &pause);
         else if (item == CD_SET)
-            count = Append(list, count, DirectoryTraces[3], &pause);
+            count = AppendTrace(list, count, 3, &pause);
         else if (item == CHANGE)
             for (int k = 0; change[k] != NULL; k++)
                 count = Append(list, count, change[k], &pause);
@@ -311,6 +324,8 @@ static int Selected(const Case *c, int count, char **names)
 
 int main(int argc, char **argv)
 {
+    // Runs elevated: no DLL from beside the exe or the current directory.
+    SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
     char program[MAX_PATH];
     // quillset.exe beside this program, unless told otherwise.
     DWORD length = GetModuleFileNameA(NULL, program, MAX_PATH - 16);
