@@ -19,6 +19,7 @@ endif()
 string(SUBSTRING "${readme}" ${start} -1 readme)
 string(FIND "${readme}" "\n## " end)
 string(SUBSTRING "${readme}" 0 ${end} readme)
+string(STRIP "${readme}" readme)
 file(CONFIGURE OUTPUT ${release_dir}/README.txt CONTENT "quillset ${PROJECT_VERSION}\n\n${readme}\n"
   @ONLY NEWLINE_STYLE CRLF)
 file(READ ${PROJECT_SOURCE_DIR}/release/kvconfig.txt sample)
