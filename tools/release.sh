@@ -34,6 +34,9 @@ for arch in "${arches[@]}"; do
     { cat "build/release-$arch.log"; echo "release: $arch failed" >&2; exit 1; }
 done
 rm -rf dist/_CPack_Packages
+# CPack packs in the order the staging folder lists its files, which depends
+# on the file system; Debian's normalizer sorts the entries by name.
+strip-nondeterminism --type zip --timestamp "$SOURCE_DATE_EPOCH" dist/*.zip > /dev/null
 (cd dist && sha256sum -- *.zip > SHA256SUMS)
 
 echo "release: dist/ ($signed), commit time $SOURCE_DATE_EPOCH"
