@@ -1,6 +1,6 @@
 #!/bin/sh
-# Checks a built quillset.exe as Windows will see it: PE headers, imported
-# DLLs, and the resources the shell loads.
+# Checks a built quillset.exe as Windows will see it: PE headers (with the
+# time stamp and the size), imported DLLs, and the resources the shell loads.
 #
 #   check_pe.sh [--arch i386|x86-64] [--objdump PROG] [--version X.Y.Z]
 #               headers|imports|resources EXE
