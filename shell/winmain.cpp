@@ -2,6 +2,9 @@
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand)
 {
+    // Started elevated from a download folder, a DLL planted beside the exe
+    // must not load: only System32 is searched from here on.
+    SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
     LoadStringA(instance, IDS_APP_TITLE, WindowTitle, MAX_LOADSTRING);
     LoadStringA(instance, IDC_QUILLSET, WindowClassName, MAX_LOADSTRING);
 

@@ -7,7 +7,8 @@ packages=(
   cmake make g++ googletest libgtest-dev
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
   wine wine32:i386 wine64 icoutils
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev lld
+  osslsigncode openssl unzip strip-nondeterminism
 )
 
 sudo=""

@@ -1,6 +1,6 @@
 #!/bin/sh
-# Checks a built quillset.exe as Windows will see it: PE headers, imported
-# DLLs, and the resources the shell loads.
+# Checks a built quillset.exe as Windows will see it: PE headers (with the
+# time stamp and the size), imported DLLs, and the resources the shell loads.
 #
 #   check_pe.sh [--arch i386|x86-64] [--objdump PROG] [--version X.Y.Z]
 #               headers|imports|resources EXE
@@ -68,13 +68,38 @@ check_headers() {
 
     dllchars=$(field DllCharacteristics)
     [ -n "$dllchars" ] || { fail "no DllCharacteristics in objdump output"; return; }
-    required="DYNAMIC_BASE:0x40 NX_COMPAT:0x100"
-    [ "$arch" = x86-64 ] && required="$required HIGH_ENTROPY_VA:0x20"
+    required="DYNAMIC_BASE:0x40 NX_COMPAT:0x100 TERMINAL_SERVER_AWARE:0x8000"
+    case $arch in
+    x86-64) required="$required HIGH_ENTROPY_VA:0x20" ;;
+    i386) required="$required NO_SEH:0x400" ;;
+    esac
     for flag in $required; do
         checks=$((checks + 1))
         [ $((0x$dllchars & ${flag#*:})) -ne 0 ] ||
             fail "DllCharacteristics 0x$dllchars lacks ${flag%:*}"
     done
+}
+
+# The COFF header's TimeDateStamp, found through e_lfanew.
+timestamp() {
+    pe=$(od -An -tu4 --endian=little -j60 -N4 "$1" | tr -d ' ')
+    od -An -tu4 --endian=little -j$((pe + 8)) -N4 "$1" | tr -d ' '
+}
+
+# Two builds of one commit must be the same bytes. The linker strips, since
+# binutils' strip would stamp the time back in unless SOURCE_DATE_EPOCH is set.
+check_reproducible() {
+    expect "link time stamp" 0 "$(timestamp "$exe")"
+}
+
+# Without its resources the i686 exe stays within 32 KiB.
+check_size() {
+    "$objdump" -h "$exe" >"$tmp/h" 2>&1 || { fail "$objdump cannot read $exe"; return; }
+    rsrc=$(awk '$2 == ".rsrc" { print $3 }' "$tmp/h")
+    code=$(( $(wc -c <"$exe") - 0x${rsrc:-0} ))
+    echo "size without .rsrc: $code bytes"
+    checks=$((checks + 1))
+    [ "$arch" != i386 ] || [ "$code" -le 32768 ] || fail "$code bytes without .rsrc, more than 32768"
 }
 
 check_imports() {
@@ -90,6 +115,9 @@ check_imports() {
         *) fail "imports $dll, which is not among KERNEL32, USER32, ADVAPI32, SETUPAPI, msvcrt" ;;
         esac
     done <"$tmp/dlls"
+    # Only System32 is searched for DLLs once the exe runs.
+    checks=$((checks + 1))
+    grep -q '[[:space:]]SetDefaultDllDirectories$' "$tmp/p" || fail "SetDefaultDllDirectories is not imported"
 }
 
 # extract TYPE NAME FILE: the raw resource, failing if it is missing.
@@ -238,7 +266,7 @@ EOF
 }
 
 case $group in
-headers) check_headers ;;
+headers) check_headers; check_reproducible; check_size ;;
 imports) check_imports ;;
 resources) check_resources ;;
 *) echo "check_pe.sh: unknown check group $group" >&2; exit 2 ;;

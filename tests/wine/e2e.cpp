@@ -83,6 +83,7 @@ struct Expected {
 static const int MaxExpanded = MaxExpected * 3;
 
 static char DirectoryTraces[4][MAX_PATH + 64];
+static int DirectoryTraceCut[4];
 
 static int IsWine(void)
 {
@@ -98,6 +99,12 @@ static void PrepareDirectoryTraces(void)
     snprintf(DirectoryTraces[1], sizeof DirectoryTraces[1], "WindowsDirectory is: %s  \n", windows);
     snprintf(DirectoryTraces[2], sizeof DirectoryTraces[2], "The FullPath is: %s\\kvinst  \n", windows);
     snprintf(DirectoryTraces[3], sizeof DirectoryTraces[3], "Current Directory set to %s\\kvinst  \n", windows);
+    // quillset cuts a trace at 255 characters, and then ends the line apart.
+    for (int k = 0; k < 4; k++)
+        if (lstrlenA(DirectoryTraces[k]) > 255) {
+            DirectoryTraces[k][255] = '\0';
+            DirectoryTraceCut[k] = 1;
+        }
 }
 
 static int Append(Expected *list, int count, const char *text, int *pause)
@@ -112,6 +119,12 @@ static int Append(Expected *list, int count, const char *text, int *pause)
 
 static const char Wow64Notice[] =
     "quillset is 32-bit on 64-bit Windows and cannot restart the controller: use the 64-bit build \n";
+
+static int AppendTrace(Expected *list, int count, int k, int *pause)
+{
+    count = Append(list, count, DirectoryTraces[k], pause);
+    return DirectoryTraceCut[k] ? Append(list, count, "\n", pause) : count;
+}
 
 // Expands the markers of a case's list into the messages themselves.
 static int ExpandExpected(const Case *c, Expected *list)
@@ -130,9 +143,9 @@ static int ExpandExpected(const Case *c, Expected *list)
             pause = 1;
         else if (item == DIRS)
             for (int k = 0; k < 3; k++)
-                count = Append(list, count, DirectoryTraces[k], &pause);
+                count = AppendTrace(list, count, k, &pause);
         else if (item == CD_SET)
-            count = Append(list, count, DirectoryTraces[3], &pause);
+            count = AppendTrace(list, count, 3, &pause);
         else if (item == WOW64) {
             // quillset is built like this driver, so it runs under WOW64 when we do.
             BOOL wow64 = FALSE;
@@ -330,6 +343,8 @@ static int Selected(const char *name, int count, char **names)
 
 int main(int argc, char **argv)
 {
+    // Runs elevated: no DLL from beside the exe or the current directory.
+    SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
     char program[MAX_PATH];
     // quillset.exe beside this program, unless told otherwise.
     DWORD length = GetModuleFileNameA(NULL, program, MAX_PATH - 16);

@@ -9,7 +9,9 @@ set -euo pipefail
 
 command=$1 prefix=$2
 shift 2
-export WINEPREFIX=$prefix WINEARCH=${WINEARCH:-win32} WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml='
+# A caller's own overrides (QUILLSET_WINE_OVERRIDES) come on top of ours.
+export WINEPREFIX=$prefix WINEARCH=${WINEARCH:-win32} WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml=${QUILLSET_WINE_OVERRIDES:+;$QUILLSET_WINE_OVERRIDES}"
 # Wine's background processes inherit stdout and stderr and keep them open,
 # and CTest would wait for them: all Wine output goes to this file first.
 out=$prefix.out

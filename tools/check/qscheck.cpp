@@ -179,6 +179,8 @@ static int CheckFile(const char *path)
 
 int main(int argc, char **argv)
 {
+    // Administrators may run it elevated from a download folder too.
+    SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
     if (argc > 1 && (lstrcmpA(argv[1], "/?") == 0 || lstrcmpA(argv[1], "-h") == 0 ||
                      lstrcmpA(argv[1], "--help") == 0)) {
         fputs(Usage, stdout);

@@ -39,6 +39,8 @@ static int AddDevices(int count, char **ids)
 
 int main(int argc, char **argv)
 {
+    // Runs elevated: no DLL from beside the exe or the current directory.
+    SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
     if (argc >= 3 && lstrcmpA(argv[1], "add") == 0)
         return AddDevices(argc - 2, argv + 2);
 

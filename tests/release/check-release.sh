@@ -1,0 +1,63 @@
+#!/usr/bin/env bash
+# The release as CI checks it: two signed releases from two copies of the
+# source in folders of different depth must give the same dist/SHA256SUMS;
+# every exe verifies against the throwaway certificate, a changed byte does
+# not, and the zips hold what the README says.
+#   tests/release/check-release.sh [win32|win64...]     (default: both)
+set -euo pipefail
+root=$(cd "$(dirname "$0")/../.." && pwd)
+work=$root/build/release-check
+rm -rf "$work" && mkdir -p "$work/cert"
+cd "$work"
+
+failures=0
+fail() {
+  echo "FAIL: $*"
+  failures=$((failures + 1))
+}
+
+# A self-signed code-signing certificate, its key behind a passphrase.
+echo "throwaway passphrase" > cert/pass
+openssl req -x509 -newkey rsa:2048 -sha256 -days 2 -subj "/CN=quillset CI signing" \
+  -addext extendedKeyUsage=codeSigning -addext keyUsage=critical,digitalSignature \
+  -keyout cert/key.pem -out cert/cert.pem -passout file:cert/pass 2> cert/openssl.log
+export QUILLSET_SIGN_CERT=$work/cert/cert.pem QUILLSET_SIGN_KEY=$work/cert/key.pem
+export QUILLSET_SIGN_PASS_FILE=$work/cert/pass
+SOURCE_DATE_EPOCH=$(git -C "$root" log -1 --format=%ct)
+export SOURCE_DATE_EPOCH
+
+# The committed and the new files, as a fresh clone would have them.
+for copy in a/quillset second/folder/deeper/quillset; do
+  mkdir -p "$copy"
+  (cd "$root" && git ls-files -co --exclude-standard -z) | (cd "$root" && xargs -0 cp --parents -t "$work/$copy")
+  "$copy/tools/release.sh" "$@" > "$copy.log" 2>&1 || { cat "$copy.log"; fail "release in $copy"; exit 1; }
+done
+cmp -s a/quillset/dist/SHA256SUMS second/folder/deeper/quillset/dist/SHA256SUMS ||
+  fail "two folders give different zips: $(diff a/quillset/dist/SHA256SUMS second/folder/deeper/quillset/dist/SHA256SUMS)"
+(cd a/quillset/dist && sha256sum --quiet -c SHA256SUMS) || fail "dist/SHA256SUMS does not match the zips"
+
+for zip in a/quillset/dist/*.zip; do
+  name=$(basename "$zip" .zip)
+  arch=i386
+  case $name in *-win64) arch=x86-64 ;; esac
+  mkdir "$name" && unzip -q "$zip" -d "$name"
+  (cd "$name" && sha256sum --quiet -c SHA256SUMS) || fail "$name: SHA256SUMS does not match"
+  listed=$(ls "$name" | grep -vx qscheck.exe | paste -sd ' ' -)
+  [ "$listed" = "README.txt SHA256SUMS kvconfig.txt qscapture.exe quillset.exe" ] || fail "$name holds $listed"
+  for text in README.txt kvconfig.txt; do
+    ! grep -q $'[^\r]$' "$name/$text" || fail "$name/$text has a line without CR LF"
+  done
+  for exe in "$name"/*.exe; do
+    osslsigncode verify -CAfile cert/cert.pem -in "$exe" > "$exe.verify" 2>&1 || fail "$exe does not verify"
+  done
+  # What ships keeps the PE flags, the zero time stamp and the size.
+  sh "$root/tests/pe/check_pe.sh" --arch $arch headers "$name/quillset.exe" || fail "$name/quillset.exe headers"
+  cp "$name/quillset.exe" changed.exe
+  printf '\220' | dd of=changed.exe bs=1 seek=1100 conv=notrunc 2> /dev/null
+  ! osslsigncode verify -CAfile cert/cert.pem -in changed.exe > changed.verify 2>&1 ||
+    fail "$name: quillset.exe with a changed byte still verifies"
+done
+
+[ "$failures" -eq 0 ] || { echo "release check: $failures failures"; exit 1; }
+echo "release check: same dist/SHA256SUMS from two folders, signatures verify"
+cat a/quillset/dist/SHA256SUMS

@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# Builds the release zips from clean build folders into dist/:
+#   tools/release.sh [win32|win64...]     (default: both)
+# Each zip holds the exes, a sample kvconfig.txt, README.txt and SHA256SUMS;
+# dist/SHA256SUMS lists the zips. The exes are signed when QUILLSET_SIGN_CERT
+# and QUILLSET_SIGN_KEY (and QUILLSET_SIGN_PASS_FILE, if the key has a
+# passphrase) name PEM files. The same commit gives the same bytes.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+arches=("$@")
+[ "${#arches[@]}" -gt 0 ] || arches=(win32 win64)
+
+# Every time in the zips and signatures is the commit's.
+if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
+  SOURCE_DATE_EPOCH=$(git log -1 --format=%ct 2> /dev/null) ||
+    { echo "release: not a git checkout; set SOURCE_DATE_EPOCH" >&2; exit 1; }
+fi
+export SOURCE_DATE_EPOCH TZ=UTC LC_ALL=C
+umask 022
+
+if [ -n "${QUILLSET_SIGN_CERT:-}" ] && [ -n "${QUILLSET_SIGN_KEY:-}" ]; then
+  command -v osslsigncode > /dev/null || { echo "release: osslsigncode is not installed" >&2; exit 1; }
+  signed="signed with $(openssl x509 -noout -subject -in "$QUILLSET_SIGN_CERT")"
+else
+  unset QUILLSET_SIGN_CERT QUILLSET_SIGN_KEY QUILLSET_SIGN_PASS_FILE
+  signed="UNSIGNED (set QUILLSET_SIGN_CERT and QUILLSET_SIGN_KEY to sign)"
+fi
+
+rm -rf dist && mkdir -p build
+for arch in "${arches[@]}"; do
+  rm -rf "build/release-$arch"
+  cmake --workflow --preset "release-$arch" > "build/release-$arch.log" 2>&1 ||
+    { cat "build/release-$arch.log"; echo "release: $arch failed" >&2; exit 1; }
+done
+rm -rf dist/_CPack_Packages
+# CPack packs in the order the staging folder lists its files, which depends
+# on the file system; Debian's normalizer sorts the entries by name.
+strip-nondeterminism --type zip --timestamp "$SOURCE_DATE_EPOCH" dist/*.zip > /dev/null
+(cd dist && sha256sum -- *.zip > SHA256SUMS)
+
+echo "release: dist/ ($signed), commit time $SOURCE_DATE_EPOCH"
+cat dist/SHA256SUMS
