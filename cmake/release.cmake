@@ -10,7 +10,7 @@ endif()
 # CR LF line ends for Notepad and for quillset's own reader.
 set(release_dir ${PROJECT_BINARY_DIR}/release)
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
-  ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/release/kvconfig.txt)
+  ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/resources/kvconfig.txt)
 file(READ ${PROJECT_SOURCE_DIR}/README.md readme)
 string(FIND "${readme}" "## For the Windows administrator" start)
 if(start LESS 0)
@@ -22,7 +22,7 @@ string(SUBSTRING "${readme}" 0 ${end} readme)
 string(STRIP "${readme}" readme)
 file(CONFIGURE OUTPUT ${release_dir}/README.txt CONTENT "quillset ${PROJECT_VERSION}\n\n${readme}\n"
   @ONLY NEWLINE_STYLE CRLF)
-file(READ ${PROJECT_SOURCE_DIR}/release/kvconfig.txt sample)
+file(READ ${PROJECT_SOURCE_DIR}/resources/kvconfig.txt sample)
 file(CONFIGURE OUTPUT ${release_dir}/kvconfig.txt CONTENT "${sample}" @ONLY NEWLINE_STYLE CRLF)
 
 set(release_targets quillset qscapture)
