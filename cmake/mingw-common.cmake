@@ -1,9 +1,4 @@
 # The win32 threading flavour: the product has one thread and wants no winpthread DLL.
 set(CMAKE_C_COMPILER ${MINGW_PREFIX}-gcc-win32)
 set(CMAKE_CXX_COMPILER ${MINGW_PREFIX}-g++-win32)
-set(CMAKE_RC_COMPILER ${MINGW_PREFIX}-windres)
-set(CMAKE_OBJDUMP ${MINGW_PREFIX}-objdump)
-set(CMAKE_FIND_ROOT_PATH /usr/${MINGW_PREFIX})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-target.cmake)
