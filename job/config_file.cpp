@@ -79,9 +79,8 @@ static ByteFinding ExamineBytes(FILE *file)
     unsigned char chunk[4096];
     int previous = -1, bareLf = 0, ctrlZ = 0;
     size_t count;
-    long long total = 0;
-    while ((count = fread(chunk, 1, sizeof chunk, file)) > 0) {
-        if (total == 0 && count >= 2 &&
+    for (int first = 1; (count = fread(chunk, 1, sizeof chunk, file)) > 0; first = 0) {
+        if (first && count >= 2 &&
             ((chunk[0] == 0xFF && chunk[1] == 0xFE) || (chunk[0] == 0xFE && chunk[1] == 0xFF)))
             return BytesUtf16;
         for (size_t i = 0; i < count; i++) {
@@ -91,7 +90,6 @@ static ByteFinding ExamineBytes(FILE *file)
                 ctrlZ = 1;
             previous = chunk[i];
         }
-        total += count;
     }
     if (ferror(file))
         return BytesUnreadable;

@@ -8,7 +8,7 @@ packages=(
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
   wine wine32:i386 wine64 icoutils
   clang libclang-rt-14-dev lld
-  osslsigncode openssl unzip strip-nondeterminism
+  git osslsigncode openssl unzip strip-nondeterminism
 )
 
 sudo=""

@@ -8,6 +8,13 @@ static const GUID StandInClass = {0xa0a588a4, 0xc46f, 0x4b37, {0xb7, 0xea, 0xc8,
 
 static const char StandInInstancePrefix[] = "ROOT\\QUILLSET_STANDIN\\";
 
+// SetupAPI checks an element's cbSize before it fills one in.
+static void EmptyElement(SP_DEVINFO_DATA *device)
+{
+    ZeroMemory(device, sizeof *device);
+    device->cbSize = sizeof *device;
+}
+
 static DWORD MultiStringSize(const char *strings)
 {
     const char *end = strings;
@@ -23,8 +30,7 @@ int RegisterStandInDevice(const char *hardwareIds, char *instanceId, DWORD insta
         return 0;
 
     SP_DEVINFO_DATA device;
-    ZeroMemory(&device, sizeof device);
-    device.cbSize = sizeof device;
+    EmptyElement(&device);
     int created = SetupDiCreateDeviceInfoA(devices, StandInName, &StandInClass, NULL, NULL, DICD_GENERATE_ID,
                                            &device);
     int ok = created &&
@@ -51,8 +57,7 @@ int RemoveDeviceInstance(const char *instanceId)
     if (devices == INVALID_HANDLE_VALUE)
         return 0;
     SP_DEVINFO_DATA device;
-    ZeroMemory(&device, sizeof device);
-    device.cbSize = sizeof device;
+    EmptyElement(&device);
     int ok = SetupDiOpenDeviceInfoA(devices, instanceId, NULL, 0, &device) && SetupDiRemoveDevice(devices, &device);
     DWORD error = GetLastError();
     SetupDiDestroyDeviceInfoList(devices);
@@ -82,8 +87,7 @@ int RemoveDevicesByHardwareId(const char *prefix)
     if (devices == INVALID_HANDLE_VALUE)
         return -1;
     SP_DEVINFO_DATA device;
-    ZeroMemory(&device, sizeof device);
-    device.cbSize = sizeof device;
+    EmptyElement(&device);
     int removed = 0;
     for (DWORD index = 0; SetupDiEnumDeviceInfo(devices, index, &device); index++) {
         if (!FirstHardwareIdStartsWith(devices, &device, prefix))
@@ -104,8 +108,7 @@ int StandInDeviceCount(void)
     if (devices == INVALID_HANDLE_VALUE)
         return -1;
     SP_DEVINFO_DATA device;
-    ZeroMemory(&device, sizeof device);
-    device.cbSize = sizeof device;
+    EmptyElement(&device);
     int count = 0;
     const int prefixLength = sizeof StandInInstancePrefix - 1;
     for (DWORD index = 0; SetupDiEnumDeviceInfo(devices, index, &device); index++) {
