@@ -217,7 +217,7 @@ static int CheckFile(const wchar_t *path)
     return result;
 }
 
-static int SayArgsFault(const WriteArgs *parsed, wchar_t *const *args)
+static int SayArgsFault(const WriteArgs *parsed, const wchar_t *const *args)
 {
     static const wchar_t *const missing[] = {L"SMEnable=<0|1>", L"SDSwitch=<0-3>"};
     const wchar_t *arg = args[parsed->faultIndex];

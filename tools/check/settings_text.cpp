@@ -35,7 +35,7 @@ static int Fault(WriteArgs *parsed, WriteArgsFault fault, int index)
     return 0;
 }
 
-int ParseWriteArgs(int count, wchar_t *const *args, WriteArgs *parsed)
+int ParseWriteArgs(int count, const wchar_t *const *args, WriteArgs *parsed)
 {
     int *values[] = {&parsed->smEnable, &parsed->sdSwitch};
     parsed->smEnable = parsed->sdSwitch = -1;

@@ -18,7 +18,7 @@ struct WriteArgs {
 // Reads the arguments after --write: SMEnable=<0|1> and SDSwitch=<0-3>, in
 // any order, names in any case, and at most one file. Returns 1 when both
 // settings are given once and in range, else 0 with the first fault found.
-int ParseWriteArgs(int count, wchar_t *const *args, WriteArgs *parsed);
+int ParseWriteArgs(int count, const wchar_t *const *args, WriteArgs *parsed);
 
 // The settings file for the two values: ANSI text with CR LF line ends, a
 // comment line before each entry. Returns 0 when size is too small.
