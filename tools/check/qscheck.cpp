@@ -40,7 +40,7 @@ static int PrintWide(FILE *stream, const wchar_t *text)
     DWORD mode, written;
     if (GetConsoleMode(handle, &mode)) {
         fflush(stream);
-        return WriteConsoleW(handle, text, length, &written, NULL);
+        return WriteConsoleW(handle, text, length, &written, NULL) != 0;
     }
     int size = WideCharToMultiByte(CP_UTF8, 0, text, length, NULL, 0, NULL, NULL);
     char *utf8 = static_cast<char *>(LocalAlloc(LMEM_FIXED, size + 1));
