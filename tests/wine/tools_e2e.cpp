@@ -201,32 +201,13 @@ static int Wide(const char *utf8, wchar_t *wide, int size)
     return MultiByteToWideChar(CP_UTF8, 0, utf8, -1, wide, size) > 0;
 }
 
-static int RunToolW(const char *commandLine, const char *outputPath, DWORD *exitCode)
+// Through cmd.exe, which takes a wide command line and redirects for us.
+static int RunToolW(const char *commandLine, DWORD *exitCode)
 {
     static wchar_t wide[4 * MAX_PATH];
-    SECURITY_ATTRIBUTES inherited = {sizeof inherited, NULL, TRUE};
-    HANDLE output = CreateFileA(outputPath, GENERIC_WRITE, FILE_SHARE_READ, &inherited, CREATE_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, NULL);
-    if (output == INVALID_HANDLE_VALUE)
-        return 0;
-    STARTUPINFOW startup;
-    ZeroMemory(&startup, sizeof startup);
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = startup.hStdError = output;
-    PROCESS_INFORMATION info;
-    int ok = Wide(commandLine, wide, 4 * MAX_PATH) &&
-             CreateProcessW(NULL, wide, NULL, NULL, TRUE, 0, NULL, NULL, &startup, &info);
-    CloseHandle(output);
-    if (!ok)
-        return 0;
-    ok = WaitForSingleObject(info.hProcess, HungAfterMs) == WAIT_OBJECT_0 &&
-         GetExitCodeProcess(info.hProcess, exitCode);
-    if (!ok)
-        TerminateProcess(info.hProcess, 1);
-    CloseHandle(info.hThread);
-    CloseHandle(info.hProcess);
-    return ok;
+    int code = Wide(commandLine, wide, 4 * MAX_PATH) ? _wsystem(wide) : -1;
+    *exitCode = static_cast<DWORD>(code);
+    return code != -1;
 }
 
 // The file holds exactly bytes, or is missing when bytes is NULL.
@@ -284,8 +265,9 @@ static int RunWriteCase(const ToolCase *t, const char *qscheck)
     *wcsrchr(folder, L'\\') = L'\0';
     GetTempPathA(MAX_PATH, outputPath);
     lstrcatA(outputPath, "qse2e-tool.out");
-    snprintf(commandLine, sizeof commandLine, t->defaultFile ? "\"%s\" %s" : "\"%s\" %s \"%s\"", qscheck,
-             t->arguments, target);
+    // cmd.exe drops the outer quotes.
+    snprintf(commandLine, sizeof commandLine, "\"\"%s\" %s %s%s%s > \"%s\" 2>&1\"", qscheck, t->arguments,
+             t->defaultFile ? "" : "\"", t->defaultFile ? "" : target, t->defaultFile ? "" : "\"", outputPath);
 
     if (!WorldIsClean(why, sizeof why)) {
         printf("FAIL %s: the world is not clean before the case: %s\n", t->name, why);
@@ -298,7 +280,7 @@ static int RunWriteCase(const ToolCase *t, const char *qscheck)
     if (ok && t->targetSetup == ToolCase::Folder && !CreateDirectoryW(path, NULL))
         ok = 0, lstrcpyA(why, "cannot make a folder in the target's place");
     DWORD exitCode = 0;
-    if (ok && !(RunToolW(commandLine, outputPath, &exitCode) && ReadText(outputPath)))
+    if (ok && !(RunToolW(commandLine, &exitCode) && ReadText(outputPath)))
         snprintf(why, sizeof why, "cannot run %s (error %lu)", commandLine, GetLastError()), ok = 0;
 
     printf("---- %s\n", t->name);
@@ -313,14 +295,11 @@ static int RunWriteCase(const ToolCase *t, const char *qscheck)
         snprintf(lines[i], sizeof lines[i], t->lines[i], target), expanded.lines[i] = lines[i];
     passed = ok && CheckOutputLines(&expanded) && passed;
 
+    // The target, file or folder, and its folder if no longer needed.
     SetFileAttributesW(path, FILE_ATTRIBUTE_NORMAL);
     DeleteFileW(backup);
-    if (t->targetSetup == ToolCase::Folder)
-        RemoveDirectoryW(path);
-    else
-        DeleteFileW(path);
-    if (t->target != NULL && strchr(t->target, '\\') != NULL)
-        RemoveDirectoryW(folder);
+    DeleteFileW(path) || RemoveDirectoryW(path);
+    RemoveDirectoryW(folder);
     DeleteFileA(outputPath);
     char restoreWhy[256] = "";
     if (!RestoreWorld(&world, restoreWhy, sizeof restoreWhy) || !ok)
