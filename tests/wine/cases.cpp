@@ -143,6 +143,28 @@ const ToolCase ToolCases[] = {
     {"check.ctrl_z", Check, 0, FILE_ONLY(ORDINARY_FILE "\x1a"), 1, 1, WARNED_REFUSED("holds a Ctrl-Z byte: remove it")},
     {"check.no_file", Check, 0, {"", NO_BYTES(NoFile), KeyAbsent, {}, NoValue, NoValue, 0, {}}, 2, 2, {}},
 
+// qscheck --write: the exit code, the report or the reason, the target's bytes
+// and its .bak; no temporary file may be left.
+#define NO_FILE_IN(kind) {"", NO_BYTES(kind), KeyAbsent, {}, NoValue, NoValue, 0, {}}
+#define WRITTEN_FILE(sm, sd) \
+    "SM card slot (SMEnable), 0 = off, 1 = on\r\n:1 value = " sm "\r\n" \
+    "SD host switch (SDSwitch), 0 to 3\r\n:2 value = " sd "\r\n"
+#define REPORT(sm, sd) \
+    {"%s", "line 2: ID '1', value '" sm "'", "line 4: ID '2', value '" sd "'", "SMEnable " sm ", from line 2", \
+     "SDSwitch " sd ", from line 4"}
+#define NOT_WRITTEN(why) {"qscheck: cannot write %s: " why, "qscheck: nothing written"}
+    {"check.write_new_folder", Check, 1, NO_FILE_IN(NoDirectory), 0, 0, REPORT("0", "3"),
+     "--write smenable=0 SDSWITCH=3", NULL, ToolCase::AsBuilt, WRITTEN_FILE("0", "3"), NULL},
+    {"check.write_backup", Check, 0, FILE_ONLY(ORDINARY_FILE), 0, 0, REPORT("1", "2"), "--write SDSwitch=2 SMEnable=1",
+     NULL, ToolCase::AsBuilt, WRITTEN_FILE("1", "2"), ORDINARY_FILE},
+    // A path outside the ANSI code page, read back for the report and printed whole.
+    {"check.write_cyrillic", Check, 0, NO_FILE_IN(NoFile), 0, 0, REPORT("0", "1"), "--write SMEnable=0 SDSwitch=1",
+     "конфиг\\kvconfig.txt", ToolCase::AsBuilt, WRITTEN_FILE("0", "1"), NULL},
+    {"check.write_read_only", Check, 0, FILE_ONLY(ORDINARY_FILE), 2, 2, NOT_WRITTEN("it is read-only"),
+     "--write SMEnable=0 SDSwitch=1", NULL, ToolCase::ReadOnly, ORDINARY_FILE, NULL},
+    {"check.write_folder_in_place", Check, 0, NO_FILE_IN(NoFile), 2, 2, NOT_WRITTEN("a folder is in its place"),
+     "--write SMEnable=0 SDSwitch=1", NULL, ToolCase::Folder, NULL, NULL},
+
     // qscapture --outcome --log: the log holds exactly the run's messages.
     {"capture.ordinary", Capture, 0,
      {"", BYTES(ORDINARY_FILE), KeyPresent, {CONTROLLER}, 0, 3, 0, {ORDINARY_RUN, RESTARTED}}, 3, 0, {}},

@@ -53,7 +53,16 @@ struct ToolCase {
     int defaultFile; // Check: no file named on the command line
     Case run;        // the world; for Capture also the messages its log must hold
     DWORD exitCode, exitCodeOnWindows;
-    const char *lines[8]; // Check: lines its output holds, in this order
+    const char *lines[8]; // Check: lines its output holds, in this order; %s the target's path
+
+    // qscheck --write: its arguments (the target follows unless defaultFile),
+    // the target below kvinst (UTF-8, default kvconfig.txt) and what is made
+    // of it, and its bytes and those of its .bak afterwards (NULL: no file).
+    const char *arguments = nullptr;
+    const char *target = nullptr;
+    enum { AsBuilt, ReadOnly, Folder } targetSetup = AsBuilt;
+    const char *after = nullptr;
+    const char *backup = nullptr;
 };
 extern const ToolCase ToolCases[];
 extern const int ToolCaseCount;

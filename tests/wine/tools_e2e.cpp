@@ -137,8 +137,12 @@ static int WriteEarlierRun(const char *path)
     return ok;
 }
 
+static int RunWriteCase(const ToolCase *t, const char *qscheck);
+
 int RunToolCase(const ToolCase *t, const char *quillset, const char *qscheck, const char *qscapture)
 {
+    if (t->arguments != NULL)
+        return RunWriteCase(t, qscheck);
     char temp[MAX_PATH], outputPath[MAX_PATH], logPath[MAX_PATH], settings[MAX_PATH];
     GetTempPathA(MAX_PATH, temp);
     snprintf(outputPath, MAX_PATH, "%sqse2e-tool.out", temp);
@@ -186,4 +190,122 @@ int RunToolCase(const ToolCase *t, const char *quillset, const char *qscheck, co
         printf("%s", Text);
     printf("%s %s\n", ok ? "ok" : "FAIL", t->name);
     return ok;
+}
+
+// ---- qscheck --write -----------------------------------------------------------
+// Paths and command lines are UTF-8 here and wide for Windows: the target
+// may be named in letters outside the ANSI code page.
+
+static int Wide(const char *utf8, wchar_t *wide, int size)
+{
+    return MultiByteToWideChar(CP_UTF8, 0, utf8, -1, wide, size) > 0;
+}
+
+// Through cmd.exe, which takes a wide command line and redirects for us.
+static int RunToolW(const char *commandLine, DWORD *exitCode)
+{
+    static wchar_t wide[4 * MAX_PATH];
+    int code = Wide(commandLine, wide, 4 * MAX_PATH) ? _wsystem(wide) : -1;
+    *exitCode = static_cast<DWORD>(code);
+    return code != -1;
+}
+
+// The file holds exactly bytes, or is missing when bytes is NULL.
+static int FileHolds(const wchar_t *path, const char *bytes, const char *what)
+{
+    static char held[4096];
+    HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+    DWORD read = 0;
+    int ok = file == INVALID_HANDLE_VALUE ? bytes == NULL
+                                          : bytes != NULL && ReadFile(file, held, sizeof held, &read, NULL) &&
+                                                read == strlen(bytes) && memcmp(held, bytes, read) == 0;
+    if (file != INVALID_HANDLE_VALUE)
+        CloseHandle(file);
+    if (!ok)
+        printf("  %s: expected %s\n", what, bytes == NULL ? "no file" : bytes);
+    return ok;
+}
+
+// Nothing but the target and its backup is left in the folder: no temporary
+// file. Removes what it finds, so that the world can be restored.
+static int NoStrays(const wchar_t *folder)
+{
+    wchar_t pattern[MAX_PATH];
+    lstrcpyW(pattern, folder);
+    lstrcatW(pattern, L"\\*");
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW(pattern, &found);
+    int ok = 1;
+    for (BOOL more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileW(search, &found)) {
+        const wchar_t *name = found.cFileName;
+        if (lstrcmpW(name, L".") == 0 || lstrcmpW(name, L"..") == 0 || lstrcmpW(name, L"kvconfig.txt") == 0 ||
+            lstrcmpW(name, L"kvconfig.txt.bak") == 0)
+            continue;
+        printf("  left behind: %ls\n", name);
+        lstrcpyW(pattern + lstrlenW(folder) + 1, name);
+        DeleteFileW(pattern);
+        ok = 0;
+    }
+    if (search != INVALID_HANDLE_VALUE)
+        FindClose(search);
+    return ok;
+}
+
+static int RunWriteCase(const ToolCase *t, const char *qscheck)
+{
+    char target[MAX_PATH], outputPath[MAX_PATH], commandLine[4 * MAX_PATH], why[256] = "";
+    GetWindowsDirectoryA(target, MAX_PATH);
+    snprintf(target + lstrlenA(target), MAX_PATH - lstrlenA(target), "\\kvinst\\%s",
+             t->target != NULL ? t->target : "kvconfig.txt");
+    wchar_t path[MAX_PATH], backup[MAX_PATH], folder[MAX_PATH];
+    Wide(target, path, MAX_PATH);
+    lstrcpyW(backup, path);
+    lstrcatW(backup, L".bak");
+    lstrcpyW(folder, path);
+    *wcsrchr(folder, L'\\') = L'\0';
+    GetTempPathA(MAX_PATH, outputPath);
+    lstrcatA(outputPath, "qse2e-tool.out");
+    // cmd.exe drops the outer quotes.
+    snprintf(commandLine, sizeof commandLine, "\"\"%s\" %s %s%s%s > \"%s\" 2>&1\"", qscheck, t->arguments,
+             t->defaultFile ? "" : "\"", t->defaultFile ? "" : target, t->defaultFile ? "" : "\"", outputPath);
+
+    if (!WorldIsClean(why, sizeof why)) {
+        printf("FAIL %s: the world is not clean before the case: %s\n", t->name, why);
+        return 0;
+    }
+    World world;
+    int ok = BuildWorld(&t->run, &world, why, sizeof why);
+    if (ok && t->targetSetup == ToolCase::ReadOnly && !SetFileAttributesW(path, FILE_ATTRIBUTE_READONLY))
+        ok = 0, lstrcpyA(why, "cannot make the target read-only");
+    if (ok && t->targetSetup == ToolCase::Folder && !CreateDirectoryW(path, NULL))
+        ok = 0, lstrcpyA(why, "cannot make a folder in the target's place");
+    DWORD exitCode = 0;
+    if (ok && !(RunToolW(commandLine, &exitCode) && ReadText(outputPath)))
+        snprintf(why, sizeof why, "cannot run %s (error %lu)", commandLine, GetLastError()), ok = 0;
+
+    printf("---- %s\n", t->name);
+    int passed = ok && FileHolds(path, t->after, "the target") && FileHolds(backup, t->backup, "the .bak file");
+    passed = NoStrays(folder) && passed;
+    if (ok && exitCode != t->exitCode)
+        printf("  exit code %lu, expected %lu\n", exitCode, t->exitCode), passed = 0;
+    // The expected lines with the target's path in them.
+    static char lines[8][2 * MAX_PATH];
+    ToolCase expanded = *t;
+    for (int i = 0; i < 8 && t->lines[i] != NULL; i++)
+        snprintf(lines[i], sizeof lines[i], t->lines[i], target), expanded.lines[i] = lines[i];
+    passed = ok && CheckOutputLines(&expanded) && passed;
+
+    // The target, file or folder, and its folder if no longer needed.
+    SetFileAttributesW(path, FILE_ATTRIBUTE_NORMAL);
+    DeleteFileW(backup);
+    DeleteFileW(path) || RemoveDirectoryW(path);
+    RemoveDirectoryW(folder);
+    DeleteFileA(outputPath);
+    char restoreWhy[256] = "";
+    if (!RestoreWorld(&world, restoreWhy, sizeof restoreWhy) || !ok)
+        printf("  %s %s\n", why, restoreWhy), passed = 0;
+    if (!passed)
+        printf("%s", Text);
+    printf("%s %s\n", passed ? "ok" : "FAIL", t->name);
+    return passed;
 }
