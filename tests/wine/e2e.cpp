@@ -6,6 +6,7 @@
 #include <string.h>
 
 #include "debug_capture.h"
+#include "dll_search.h"
 #include "e2e.h"
 
 const char PAUSE[] = "<pause>";
@@ -344,7 +345,7 @@ static int Selected(const char *name, int count, char **names)
 int main(int argc, char **argv)
 {
     // Runs elevated: no DLL from beside the exe or the current directory.
-    SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    LimitDllSearch();
     char program[MAX_PATH];
     // quillset.exe beside this program, unless told otherwise.
     DWORD length = GetModuleFileNameA(NULL, program, MAX_PATH - 16);

@@ -2,6 +2,7 @@
 // goes out to many machines. The reading is quillset's own, from job/.
 #include <stdio.h>
 
+#include "dll_search.h"
 #include "job.h"
 
 static const char Usage[] =
@@ -180,7 +181,7 @@ static int CheckFile(const char *path)
 int main(int argc, char **argv)
 {
     // Administrators may run it elevated from a download folder too.
-    SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    LimitDllSearch();
     if (argc > 1 && (lstrcmpA(argv[1], "/?") == 0 || lstrcmpA(argv[1], "-h") == 0 ||
                      lstrcmpA(argv[1], "--help") == 0)) {
         fputs(Usage, stdout);

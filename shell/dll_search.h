@@ -1,0 +1,11 @@
+// Keeps DLLs planted beside an exe, or in the current directory, out of the
+// search of a program that installers and administrators start elevated.
+#ifndef QUILLSET_DLL_SEARCH_H
+#define QUILLSET_DLL_SEARCH_H
+
+// Limits the search to System32 where this Windows can (8 and later, or
+// 7 and Vista with KB2533623), and otherwise takes the current directory out
+// of it. Returns 1 when only System32 is searched from now on.
+int LimitDllSearch(void);
+
+#endif
