@@ -108,6 +108,9 @@ const Case Cases[] = {
      {ORDINARY_RUN, WOW64, "GetDeviceRegistryProperty ERROR_INVALID_DATA \n", CHANGE, DISABLED,
       "GetDeviceRegistryProperty ERROR_INVALID_DATA \n", CHANGE, ENABLED}},
 
+    // Other programs' broadcasts are not held up by quillset's window.
+    {"window.broadcast", BYTES(ORDINARY_FILE), KeyPresent, {CONTROLLER}, 0, 3, Broadcasts, {ORDINARY_RUN, RESTARTED}},
+
     // Input that is not a settings file at all.
     {"input.large", NO_BYTES(LargeFile), KeyPresent, {CONTROLLER}, 0, 3, 0, {ORDINARY_RUN, RESTARTED}},
     {"input.random", NO_BYTES(RandomFile), KeyPresent, {CONTROLLER}, 0, 0, FrameOnly, {OPENED}},

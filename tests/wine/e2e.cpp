@@ -175,6 +175,52 @@ int RunningOnWine(void)
     return IsWine();
 }
 
+// ---- Broadcasts while quillset runs ------------------------------------------
+
+// An installer's WM_SETTINGCHANGE reaches every top-level window and waits
+// for each; the timeout only keeps a failing run from hanging.
+static const DWORD BroadcastEveryMs = 20;
+static const DWORD BroadcastLimitMs = 200;
+static const UINT BroadcastTimeoutMs = 5000;
+// A run with fewer broadcasts proves nothing about the window.
+static const int BroadcastsNeeded = 10;
+
+struct Broadcaster {
+    volatile LONG stop;
+    int count;
+    DWORD longestMs;
+};
+
+static DWORD WINAPI Broadcast(void *context)
+{
+    Broadcaster *b = static_cast<Broadcaster *>(context);
+    while (!b->stop) {
+        DWORD start = MonotonicMs();
+        DWORD_PTR result;
+        SendMessageTimeoutA(HWND_BROADCAST, WM_NULL, 0, 0, SMTO_NORMAL, BroadcastTimeoutMs, &result);
+        DWORD took = MonotonicMs() - start;
+        b->count++;
+        if (took > b->longestMs)
+            b->longestMs = took;
+        Sleep(BroadcastEveryMs);
+    }
+    return 0;
+}
+
+static int CheckBroadcasts(const Broadcaster *b)
+{
+    printf("  %d broadcasts, the longest %lu ms\n", b->count, b->longestMs);
+    if (b->longestMs > BroadcastLimitMs) {
+        printf("  a broadcast was held up for more than %lu ms\n", BroadcastLimitMs);
+        return 0;
+    }
+    if (b->count < BroadcastsNeeded) {
+        printf("  fewer than %d broadcasts\n", BroadcastsNeeded);
+        return 0;
+    }
+    return 1;
+}
+
 // ---- Checks and report ---------------------------------------------------------
 
 static void PrintEscaped(const char *label, const char *text, DWORD length)
@@ -288,14 +334,25 @@ static int RunCase(const Case *c, const char *program)
     int ok = BuildWorld(c, &world, why, sizeof why);
     DWORD exitCode = 0, startMs = MonotonicMs();
     DWORD smEnable = NoValue, sdSwitch = NoValue;
+    Broadcaster broadcaster = {0, 0, 0};
     if (ok) {
         RunState run = {&world, c, 0, 0};
         DebugCaptureHooks hooks = {OnString, OnIdle, 50, &run};
         char commandLine[MAX_PATH + 2];
         snprintf(commandLine, sizeof commandLine, "\"%s\"", program);
         MessageCount = 0;
+        HANDLE broadcasting =
+            c->flags & Broadcasts ? CreateThread(NULL, 0, Broadcast, &broadcaster, 0, NULL) : NULL;
         if (!RunUnderDebugger(commandLine, NULL, &hooks, &exitCode)) {
             snprintf(why, sizeof why, "cannot run %s (error %lu)", program, GetLastError());
+            ok = 0;
+        }
+        if (broadcasting != NULL) {
+            InterlockedExchange(&broadcaster.stop, 1);
+            WaitForSingleObject(broadcasting, INFINITE);
+            CloseHandle(broadcasting);
+        } else if (c->flags & Broadcasts) {
+            snprintf(why, sizeof why, "cannot start broadcasting (error %lu)", GetLastError());
             ok = 0;
         }
         ReadParameters(&smEnable, &sdSwitch);
@@ -312,6 +369,8 @@ static int RunCase(const Case *c, const char *program)
     int count = ExpandExpected(c, expected);
     ok = ComparedExactly(c) ? CheckExactMessages(expected, count) : CheckFrame(expected, count);
     ok = CheckValues(c, smEnable, sdSwitch) && ok;
+    if (c->flags & Broadcasts)
+        ok = CheckBroadcasts(&broadcaster) && ok;
     if (MessageCount > MaxMessages) {
         printf("  %d messages, more than can be compared\n", MessageCount);
         ok = 0;
