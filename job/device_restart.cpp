@@ -56,6 +56,11 @@ static int MatchDevice(HDEVINFO devices, SP_DEVINFO_DATA *device, const char *pr
             OutputDebugStringA("GetDeviceRegistryProperty ERROR_INVALID_DATA \n");
             break;
         }
+        // Unplugged while we look: the rest of the list is still worth searching.
+        if (error == ERROR_NO_SUCH_DEVINST) {
+            OutputDebugStringA("GetDeviceRegistryProperty ERROR_NO_SUCH_DEVINST \n");
+            break;
+        }
         if (error != ERROR_INSUFFICIENT_BUFFER) {
             OutputDebugStringA("GetDeviceRegistryProperty Unknown failure\n");
             result = -1;

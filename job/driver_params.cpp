@@ -6,9 +6,10 @@ static const char ParametersKey[] = "System\\CurrentControlSet\\Services\\kvcard
 static const int KeyOpenAttempts = 10;
 static const DWORD KeyWaitMs = 1000;
 
+// Setting values is all the job does, and all a hardened ACL may grant.
 static LONG OpenParametersKey(HKEY *key)
 {
-    return RegOpenKeyExA(HKEY_LOCAL_MACHINE, ParametersKey, 0, KEY_WRITE, key);
+    return RegOpenKeyExA(HKEY_LOCAL_MACHINE, ParametersKey, 0, KEY_SET_VALUE, key);
 }
 
 static int SetDwordValue(HKEY key, const char *name, DWORD data)

@@ -7,7 +7,7 @@
 #include <windows.h>
 
 enum SettingsKind { FileBytes, NoFile, NoDirectory, LargeFile, RandomFile };
-enum KeyState { KeyPresent, KeyAbsent, KeyLate, KeyDenied };
+enum KeyState { KeyPresent, KeyAbsent, KeyLate, KeyDenied, KeySetValueOnly };
 
 enum CaseFlags {
     // Only the frame of the run: the expected messages start it, the file
