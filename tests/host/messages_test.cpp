@@ -20,13 +20,11 @@ std::string AsInReadme(const char *text)
 
 TEST(Messages, EachIsInTheReadmeReference)
 {
-    std::ifstream file(QUILLSET_README);
-    ASSERT_TRUE(file) << QUILLSET_README;
     std::stringstream readme;
-    readme << file.rdbuf();
+    readme << std::ifstream(QUILLSET_README).rdbuf();
     const std::string text = readme.str();
     size_t start = text.find("### Message reference");
-    ASSERT_NE(start, std::string::npos);
+    ASSERT_NE(start, std::string::npos) << QUILLSET_README;
     const std::string reference = text.substr(start, text.find("\n### ", start) - start);
 #define EXPECT_IN_REFERENCE(name, message) \
     EXPECT_NE(reference.find(AsInReadme(message)), std::string::npos) << #name ": " << AsInReadme(message);
