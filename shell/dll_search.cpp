@@ -16,6 +16,7 @@ int LimitDllSearch(void)
         if (setDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32))
             return 1;
     }
+    // All older Windows offer: the current directory out of the search.
     SetDllDirectoryA("");
     return 0;
 }

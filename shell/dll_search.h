@@ -1,5 +1,5 @@
-// Keeps DLLs planted beside an exe, or in the current directory, out of the
-// search of a program that installers and administrators start elevated.
+// Narrows the DLL search of a program that installers and administrators
+// start elevated, often from a folder that others can write to.
 #ifndef QUILLSET_DLL_SEARCH_H
 #define QUILLSET_DLL_SEARCH_H
 

@@ -1,6 +1,7 @@
 #!/bin/sh
-# Checks a built quillset.exe as Windows will see it: PE headers (with the
-# time stamp and the size), imported DLLs, and the resources the shell loads.
+# Checks a built exe as Windows will see it: PE headers (with the time stamp
+# and the size), what it needs from the oldest Windows of its build (header
+# versions, imported DLLs and functions), and the resources the shell loads.
 #
 #   check_pe.sh [--arch i386|x86-64] [--objdump PROG] [--version X.Y.Z]
 #               [--allow FILE] headers|imports|resources EXE
@@ -148,7 +149,7 @@ check_imports() {
 
     [ -n "$allow" ] || return
     checks=$((checks + 1))
-    [ -s "$tmp/p" ] && imported_functions >"$tmp/imported"
+    imported_functions >"$tmp/imported"
     [ -s "$tmp/imported" ] || { fail "no imported functions found"; return; }
     sed 's/#.*//; /^[[:space:]]*$/d' "$allow" | tr -s ' \t' ' ' | sed 's/ $//' | sort -u >"$tmp/allowed"
     comm -23 "$tmp/imported" "$tmp/allowed" >"$tmp/unknown"
