@@ -5,8 +5,6 @@
 char SmEnableChar;
 char SdHostChar;
 
-static const char ReadErrorMessage[] = "Error reading the file 'kvconfig.txt' \n";
-
 // Moves past the nine unexamined bytes after an ID and reads the value. The
 // bytes are counted in the file, so a CR LF among them counts as two.
 // Returns 0 when the stream cannot be positioned or read.
@@ -24,7 +22,7 @@ int ScanSettings(FILE *file, SettingsEntryProc onEntry, void *context)
     while (!feof(file)) {
         // A failing read need not ever reach the end of the file.
         if (ferror(file)) {
-            DebugTrace(1, "%s", ReadErrorMessage);
+            DebugTrace(1, "%s", MsgFileUnreadable);
             return 0;
         }
         if (fgetc(file) != ':')
@@ -39,7 +37,7 @@ int ScanSettings(FILE *file, SettingsEntryProc onEntry, void *context)
         if (isSetting || onEntry != NULL) {
             idEnd = _ftelli64(file);
             if (idEnd < 0) {
-                DebugTrace(1, "%s", ReadErrorMessage);
+                DebugTrace(1, "%s", MsgFileUnreadable);
                 return 0;
             }
         }
@@ -47,7 +45,7 @@ int ScanSettings(FILE *file, SettingsEntryProc onEntry, void *context)
         int value = NoEntryValue;
         if (isSetting) {
             if (!ReadEntryValue(file, idEnd, &value)) {
-                DebugTrace(1, "%s", ReadErrorMessage);
+                DebugTrace(1, "%s", MsgFileUnreadable);
                 return 0;
             }
             // Entries after the ID '2' entry are only ever seen by a tool.
@@ -100,10 +98,10 @@ const char *SettingsBytesRefusal(FILE *bytes)
 {
     static const char *const messages[] = {
         NULL,
-        "The file 'kvconfig.txt' is UTF-16 text: save it as ANSI text \n",
-        "The file 'kvconfig.txt' has a line end without CR: save it with CR LF line ends \n",
-        "The file 'kvconfig.txt' holds a Ctrl-Z byte: remove it \n",
-        ReadErrorMessage,
+        MsgFileUtf16,
+        MsgFileBareLf,
+        MsgFileCtrlZ,
+        MsgFileUnreadable,
     };
     return messages[ExamineBytes(bytes)];
 }
@@ -114,7 +112,7 @@ const char *SettingsFileRefusal(const char *name)
     // the bytes as they are on disk.
     FILE *file = fopen(name, "rb");
     if (file == NULL)
-        return ReadErrorMessage;
+        return MsgFileUnreadable;
     const char *refusal = SettingsBytesRefusal(file);
     fclose(file);
     return refusal;
@@ -151,7 +149,7 @@ int ReadConfigFile(void)
 
     length = GetWindowsDirectoryA(windowsDirectory, MAX_PATH);
     if (length == 0 || length >= MAX_PATH) {
-        DebugTrace(1, "Error getting WindowsDirectory \n");
+        DebugTrace(1, "%s", MsgNoWindowsDirectory);
         return 0;
     }
     DebugTrace(1, "WindowsDirectory is: %s  \n", windowsDirectory);
@@ -166,17 +164,17 @@ int ReadConfigFile(void)
 
     // The settings directory stays current after the job, as installers expect.
     if (!SetCurrentDirectoryA(settingsDirectory)) {
-        DebugTrace(1, "Set CurrentDirectory failed! \n");
+        DebugTrace(1, "%s", MsgNoSettingsDirectory);
         return 0;
     }
     DebugTrace(1, "Current Directory set to %s  \n", settingsDirectory);
 
     FILE *file = fopen("kvconfig.txt", "r");
     if (file == NULL) {
-        OutputDebugStringA("The file 'kvconfig.txt' could not be opened \n");
+        OutputDebugStringA(MsgFileNotOpened);
         return 0;
     }
-    OutputDebugStringA("The file 'kvconfig.txt' was opened sucessfully \n");
+    OutputDebugStringA(MsgFileOpened);
 
     int found = 0;
     const char *refusal = SettingsFileRefusal("kvconfig.txt");
@@ -186,8 +184,8 @@ int ReadConfigFile(void)
         found = ScanSettings(file, NULL, NULL);
 
     if (fclose(file) != 0)
-        OutputDebugStringA("The file 'kvconfig.txt' could not be closed \n");
+        OutputDebugStringA(MsgFileNotClosed);
     else
-        OutputDebugStringA("The file 'kvconfig.txt' was closed successfully! \n");
+        OutputDebugStringA(MsgFileClosed);
     return found;
 }

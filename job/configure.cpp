@@ -7,7 +7,7 @@ void ConfigureDevice(void)
 {
     // Installing a driver while we restart its device would fight the installer.
     while (DeviceInstallInProgress()) {
-        DebugTrace(1, "DeviceInstallInProgress() \n");
+        DebugTrace(1, "%s", MsgInstallPending);
         Sleep(2000);
     }
 
@@ -16,10 +16,10 @@ void ConfigureDevice(void)
 
     SmEnableValue = SmEnableFromChar(SmEnableChar);
     SdSwitchValue = SdSwitchFromChar(SdHostChar);
-    OutputDebugStringA("Always config Params \n");
+    OutputDebugStringA(MsgSettingsRead);
 
     if (UpdateDriverParameters())
         RestartDevice();
     else
-        OutputDebugStringA("Error Waiting or Updating parameters \n");
+        OutputDebugStringA(MsgParametersFailed);
 }

@@ -53,23 +53,28 @@ static int MatchDevice(HDEVINFO devices, SP_DEVINFO_DATA *device, const char *pr
         }
         DWORD error = GetLastError();
         if (error == ERROR_INVALID_DATA) {
-            OutputDebugStringA("GetDeviceRegistryProperty ERROR_INVALID_DATA \n");
+            OutputDebugStringA(MsgNoHardwareIds);
+            break;
+        }
+        // Unplugged while we look: the rest of the list is still worth searching.
+        if (error == ERROR_NO_SUCH_DEVINST) {
+            OutputDebugStringA(MsgDeviceGone);
             break;
         }
         if (error != ERROR_INSUFFICIENT_BUFFER) {
-            OutputDebugStringA("GetDeviceRegistryProperty Unknown failure\n");
+            OutputDebugStringA(MsgHardwareIdsUnreadable);
             result = -1;
             break;
         }
         if (reads == PropertyReadLimit) {
-            OutputDebugStringA("GetDeviceRegistryProperty size keeps changing \n");
+            OutputDebugStringA(MsgHardwareIdsChanging);
             break;
         }
         if (buffer != NULL)
             LocalFree(buffer);
         buffer = static_cast<BYTE *>(LocalAlloc(LMEM_ZEROINIT, required));
         if (buffer == NULL) {
-            OutputDebugStringA("GetDeviceRegistryProperty out of memory \n");
+            OutputDebugStringA(MsgHardwareIdsNoMemory);
             break;
         }
         size = required;
@@ -105,17 +110,17 @@ static int NeedsReboot(HDEVINFO devices, SP_DEVINFO_DATA *device)
 // class installer acts on. Returns 1 when the class installer took the change.
 static int ApplyStateChange(HDEVINFO devices, SP_DEVINFO_DATA *device, DWORD stateChange)
 {
-    OutputDebugStringA("Found it! \n");
+    OutputDebugStringA(MsgFound);
     if (!SetPropertyChange(devices, device, stateChange, DICS_FLAG_GLOBAL))
-        OutputDebugStringA("SetClassInstallParams Failed!!");
+        OutputDebugStringA(MsgGlobalParamsFailed);
     if (!SetPropertyChange(devices, device, stateChange, DICS_FLAG_CONFIGSPECIFIC) ||
         !SetupDiCallClassInstaller(DIF_PROPERTYCHANGE, devices, device)) {
-        OutputDebugStringA("CallClassInstaller(REMOVE) failed\n");
+        OutputDebugStringA(MsgStateNotChanged);
         return 0;
     }
-    OutputDebugStringA("Changed State on Device ID \n");
+    OutputDebugStringA(MsgStateChanged);
     if (NeedsReboot(devices, device))
-        OutputDebugStringA("The controller restarts at the next reboot \n");
+        OutputDebugStringA(MsgRebootPending);
     return 1;
 }
 
@@ -128,7 +133,7 @@ static int ChangeState(const char *hardwareIdPrefix, DWORD stateChange, int comp
     *changed = 0;
     HDEVINFO devices = SetupDiGetClassDevsA(NULL, NULL, NULL, DIGCF_PRESENT | DIGCF_ALLCLASSES);
     if (devices == INVALID_HANDLE_VALUE) {
-        OutputDebugStringA(" GetClassDevs(All Present Devices) Invalid Handle \n");
+        OutputDebugStringA(MsgNoDeviceList);
         return 0;
     }
 
@@ -176,10 +181,10 @@ static void EnableAgain(const char *prefix, int compareLength)
             return;
         if (pass == EnablePasses)
             break;
-        OutputDebugStringA("Enabling the controller failed, trying again in 1s \n");
+        OutputDebugStringA(MsgEnableRetry);
         Sleep(EnableRetryPauseMs);
     }
-    OutputDebugStringA("The controller could not be enabled again: enable it in Device Manager \n");
+    OutputDebugStringA(MsgLeftDisabled);
 }
 
 int RestartDevice(void)
@@ -187,17 +192,16 @@ int RestartDevice(void)
     const int compareLength = sizeof ControllerHardwareId - 1;
 
     if (IsWow64())
-        OutputDebugStringA("quillset is 32-bit on 64-bit Windows and cannot restart the controller: "
-                           "use the 64-bit build \n");
+        OutputDebugStringA(MsgWow64);
 
     int disabled;
     ChangeState(ControllerHardwareId, DICS_DISABLE, compareLength, 0, &disabled);
-    OutputDebugStringA("Device Disabled from RestartDevice \n");
+    OutputDebugStringA(MsgDisablePassEnded);
     Sleep(RestartPauseMs);
     if (disabled)
         EnableAgain(ControllerHardwareId, compareLength);
     else
         ChangeDeviceState(ControllerHardwareId, DICS_ENABLE, compareLength);
-    OutputDebugStringA("Device Re-Enabled from RestartDevice \n");
+    OutputDebugStringA(MsgRestartEnded);
     return 1;
 }

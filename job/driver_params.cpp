@@ -6,9 +6,10 @@ static const char ParametersKey[] = "System\\CurrentControlSet\\Services\\kvcard
 static const int KeyOpenAttempts = 10;
 static const DWORD KeyWaitMs = 1000;
 
+// Setting values is all the job does, and all a hardened ACL may grant.
 static LONG OpenParametersKey(HKEY *key)
 {
-    return RegOpenKeyExA(HKEY_LOCAL_MACHINE, ParametersKey, 0, KEY_WRITE, key);
+    return RegOpenKeyExA(HKEY_LOCAL_MACHINE, ParametersKey, 0, KEY_SET_VALUE, key);
 }
 
 static int SetDwordValue(HKEY key, const char *name, DWORD data)
@@ -24,33 +25,33 @@ int UpdateDriverParameters(void)
     do {
         LONG result = OpenParametersKey(&key);
         if (result == ERROR_SUCCESS) {
-            OutputDebugStringA("Registry Key Exists and was opened successfully! ");
+            OutputDebugStringA(MsgKeyOpened);
             if (SetDwordValue(key, "SMEnable", SmEnableValue))
-                OutputDebugStringA("SMEnable value Set!");
+                OutputDebugStringA(MsgSmEnableSet);
             else
-                OutputDebugStringA("Error setting SMEnable registry value!");
+                OutputDebugStringA(MsgSmEnableNotSet);
             RegCloseKey(key);
             break;
         }
         // Waiting cannot grant rights: the key is there, we may not write it.
         if (result == ERROR_ACCESS_DENIED) {
-            OutputDebugStringA("Access to the kvcard Parameters key was denied: run quillset as administrator ");
+            OutputDebugStringA(MsgKeyDenied);
             break;
         }
-        OutputDebugStringA("Reg key does not exist yet, wait 1s. ");
+        OutputDebugStringA(MsgKeyMissing);
         Sleep(KeyWaitMs);
     } while (++attempts < KeyOpenAttempts);
 
     if (OpenParametersKey(&key) != ERROR_SUCCESS) {
-        OutputDebugStringA("RegOpenKeyEx SDHost Failed!");
+        OutputDebugStringA(MsgSdKeyNotOpened);
         return 0;
     }
-    OutputDebugStringA("RegOpenKeyEx SDHost sucessful!");
-    OutputDebugStringA("SD Registry Key present");
+    OutputDebugStringA(MsgSdKeyOpened);
+    OutputDebugStringA(MsgSdKeyPresent);
     if (SetDwordValue(key, "SDSwitch", SdSwitchValue))
-        OutputDebugStringA("SdHost reg key value set correctly!");
+        OutputDebugStringA(MsgSdSwitchSet);
     else
-        OutputDebugStringA("Error setting the registry value!");
+        OutputDebugStringA(MsgSdSwitchNotSet);
     RegCloseKey(key);
     return 1;
 }

@@ -7,14 +7,14 @@ int DeviceInstallInProgress(void)
     // The program imports setupapi, so it is loaded; the probe never loads it.
     HMODULE setupapi = GetModuleHandleA("setupapi.dll");
     if (setupapi == NULL) {
-        DebugTrace(1, "Cannot get setupapi DLL\n");
+        DebugTrace(1, "%s", MsgNoSetupapi);
         return 0;
     }
 
     // Looked up at run time: older systems do not export it.
     FARPROC probe = GetProcAddress(setupapi, "CMP_WaitNoPendingInstallEvents");
     if (probe == NULL) {
-        DebugTrace(1, "OS to suppress autorun when appropriate\n");
+        DebugTrace(1, "%s", MsgNoInstallProbe);
         return 0;
     }
     WaitNoPendingInstallEventsProc waitNoPendingInstallEvents =

@@ -6,6 +6,8 @@
 #include <stdio.h>
 #include <windows.h>
 
+#include "messages.h"
+
 // Highest DebugTrace level that is written; fixed when the program is built.
 extern const DWORD TraceLevel;
 

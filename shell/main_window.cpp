@@ -27,9 +27,10 @@ int RegisterMainWindowClass(HINSTANCE instance)
 int CreateMainWindow(HINSTANCE instance, int showCommand)
 {
     // The job runs inside WM_CREATE, and the window is gone again before
-    // CreateWindowExA returns.
+    // CreateWindowExA returns. Message-only, since a top-level window would
+    // hold up every program's broadcast, an installer's too, until the job ends.
     HWND window = CreateWindowExA(0, WindowClassName, WindowTitle, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, 0,
-                                  CW_USEDEFAULT, 0, NULL, NULL, instance, NULL);
+                                  CW_USEDEFAULT, 0, HWND_MESSAGE, NULL, instance, NULL);
     if (window == NULL)
         return 0;
     ShowWindow(window, showCommand);

@@ -1,10 +1,11 @@
+#include "dll_search.h"
 #include "main_window.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand)
 {
     // Started elevated from a download folder, a DLL planted beside the exe
-    // must not load: only System32 is searched from here on.
-    SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    // must not load.
+    LimitDllSearch();
     LoadStringA(instance, IDS_APP_TITLE, WindowTitle, MAX_LOADSTRING);
     LoadStringA(instance, IDC_QUILLSET, WindowClassName, MAX_LOADSTRING);
 

@@ -138,8 +138,10 @@ LONG RegOpenKeyExA(HKEY root, const char *subkey, DWORD options, REGSAM access, 
         return world.keyOpenError;
     if (root != HKEY_LOCAL_MACHINE || strcasecmp(subkey, fake::ParametersKey) != 0 || !world.keyExists)
         return ERROR_FILE_NOT_FOUND;
-    if (options != 0 || access != KEY_WRITE)
+    if (options != 0)
         return ERROR_INVALID_PARAMETER;
+    if (access & ~world.keyGrants)
+        return ERROR_ACCESS_DENIED;
     world.openKeys++;
     *key = reinterpret_cast<HKEY>(new int);
     return ERROR_SUCCESS;

@@ -34,6 +34,7 @@ struct World {
     std::map<std::string, std::string> files;   // full path -> bytes
 
     bool keyExists = true;
+    REGSAM keyGrants = KEY_ALL_ACCESS;   // what the key's ACL allows us
     std::map<std::string, Value> values;
 
     bool setupapiLoaded = true;

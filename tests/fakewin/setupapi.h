@@ -45,6 +45,7 @@ typedef struct {
     char DriverPath[MAX_PATH];
 } SP_DEVINSTALL_PARAMS_A;
 
+#define ERROR_NO_SUCH_DEVINST 0xE000020B
 #define DI_NEEDRESTART 0x80
 #define DI_NEEDREBOOT 0x100
 #define DIGCF_PRESENT 0x2

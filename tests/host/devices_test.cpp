@@ -62,14 +62,24 @@ TEST_F(Devices, WhichIdsMatch)
     }
 }
 
+// A device without hardware IDs, or one unplugged while the list is read.
 TEST_F(Devices, DevicesWithoutHardwareIdsAreSkipped)
 {
-    AddDevice("");
-    fake::world.devices[0].hasProperty = false;
-    AddDevice(Ids(ControllerId()));
-    EXPECT_EQ(Disable(), 1);
-    EXPECT_EQ(fake::world.log, (Log{"GetDeviceRegistryProperty ERROR_INVALID_DATA \n", "Found it! \n",
-                                    "Changed State on Device ID \n"}));
+    const struct {
+        DWORD error;
+        const char *message;
+    } table[] = {
+        {ERROR_INVALID_DATA, "GetDeviceRegistryProperty ERROR_INVALID_DATA \n"},
+        {ERROR_NO_SUCH_DEVINST, "GetDeviceRegistryProperty ERROR_NO_SUCH_DEVINST \n"},
+    };
+    for (const auto &row : table) {
+        SetUp();
+        AddDevice("");
+        fake::world.devices[0].readError = row.error;
+        AddDevice(Ids(ControllerId()));
+        EXPECT_EQ(Disable(), 1);
+        EXPECT_EQ(fake::world.log, (Log{row.message, "Found it! \n", "Changed State on Device ID \n"}));
+    }
 }
 
 TEST_F(Devices, UnknownPropertyErrorAbandonsTheSearch)

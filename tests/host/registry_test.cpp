@@ -72,17 +72,30 @@ TEST_F(Registry, KeyInTimeOnlyForSdSwitch)
 }
 
 // Without administrator rights the key exists but cannot be opened for
-// writing: said once, with no waiting for a key that is already there.
-TEST_F(Registry, DeniedKeyIsReportedWithoutWaiting)
+// writing: said once, with no waiting for a key that is already there. An
+// ACL that grants setting values alone is enough.
+TEST_F(Registry, WhatTheKeysAclGrants)
 {
-    fake::world.failing = {"RegOpenKeyExA"};
-    fake::world.keyOpenError = ERROR_ACCESS_DENIED;
-    ConfigureDevice();
-    EXPECT_EQ(AfterSettings(),
-              (Log{"Access to the kvcard Parameters key was denied: run quillset as administrator ",
-                   "RegOpenKeyEx SDHost Failed!", "Error Waiting or Updating parameters \n"}));
-    EXPECT_EQ(fake::world.keyOpens, 2);
-    EXPECT_EQ(fake::world.callCounts.count("SetupDiGetClassDevsA"), 0u);
+    const Log denied = {"Access to the kvcard Parameters key was denied: run quillset as administrator ",
+                        "RegOpenKeyEx SDHost Failed!", "Error Waiting or Updating parameters \n"};
+    const struct {
+        REGSAM grants;
+        Log log;
+    } table[] = {
+        {KEY_QUERY_VALUE, denied},
+        {KEY_SET_VALUE, Join({"Registry Key Exists and was opened successfully! ", "SMEnable value Set!",
+                              "RegOpenKeyEx SDHost sucessful!", "SD Registry Key present",
+                              "SdHost reg key value set correctly!"},
+                             restart)},
+    };
+    for (const auto &row : table) {
+        SetUp();
+        fake::world.keyGrants = row.grants;
+        ConfigureDevice();
+        EXPECT_EQ(AfterSettings(), row.log) << row.grants;
+        EXPECT_EQ(fake::world.keyOpens, 2);
+    }
+    EXPECT_EQ(Dword("SDSwitch"), 3u);
 }
 
 TEST_F(Registry, FailedWritesAreReportedAndNotRetried)

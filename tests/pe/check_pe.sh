@@ -1,9 +1,13 @@
 #!/bin/sh
-# Checks a built quillset.exe as Windows will see it: PE headers (with the
-# time stamp and the size), imported DLLs, and the resources the shell loads.
+# Checks a built exe as Windows will see it: PE headers (with the time stamp
+# and the size), what it needs from the oldest Windows of its build (header
+# versions, imported DLLs and functions), and the resources the shell loads.
 #
 #   check_pe.sh [--arch i386|x86-64] [--objdump PROG] [--version X.Y.Z]
-#               headers|imports|resources EXE
+#               [--allow FILE] headers|imports|resources EXE
+#
+# --allow names the functions the oldest supported Windows has, one
+# "DLL function" a line: imports checks every imported function against it.
 #
 # Needs objdump for the target, and wrestool and icotool (icoutils).
 set -u
@@ -11,11 +15,13 @@ set -u
 arch=i386
 objdump=
 version=
+allow=
 while [ $# -gt 2 ]; do
     case $1 in
     --arch) arch=$2; shift 2 ;;
     --objdump) objdump=$2; shift 2 ;;
     --version) version=$2; shift 2 ;;
+    --allow) allow=$2; shift 2 ;;
     *) echo "check_pe.sh: unknown option $1" >&2; exit 2 ;;
     esac
 done
@@ -102,6 +108,18 @@ check_size() {
     [ "$arch" != i386 ] || [ "$code" -le 32768 ] || fail "$code bytes without .rsrc, more than 32768"
 }
 
+# "DLL function" for every imported function, DLL names upper case without
+# ".DLL"; by ordinal: "DLL #n".
+imported_functions() {
+    awk '/DLL Name:/ { dll = toupper($3); sub(/\.DLL$/, "", dll); next }
+         /^$/ { dll = "" }
+         dll != "" && $1 ~ /^[0-9a-f]+$/ && NF == 3 && $2 ~ /^[0-9]+$/ { print dll, $3 }
+         dll != "" && /<none>/ { print dll, "#" $2 }' "$tmp/p" | sort -u
+}
+
+# The loader of the oldest supported Windows (XP SP3 for i386, Vista for
+# x86-64) refuses an exe whose header asks for a newer one, or that imports
+# a function its DLLs lack; neither shows before the exe is started there.
 check_imports() {
     "$objdump" -p "$exe" >"$tmp/p" 2>&1 || { fail "$objdump cannot read $exe"; return; }
     sed -n 's/^[[:space:]]*DLL Name: //p' "$tmp/p" | tr 'a-z' 'A-Z' >"$tmp/dlls"
@@ -115,9 +133,30 @@ check_imports() {
         *) fail "imports $dll, which is not among KERNEL32, USER32, ADVAPI32, SETUPAPI, msvcrt" ;;
         esac
     done <"$tmp/dlls"
-    # Only System32 is searched for DLLs once the exe runs.
+
+    case $arch in
+    i386) oldest=5.1 name="Windows XP" ;;
+    x86-64) oldest=6.0 name="Windows Vista" ;;
+    esac
+    for version in OSystem:OS Subsystem:subsystem; do
+        checks=$((checks + 1))
+        found=$(field "Major${version%:*}Version").$(field "Minor${version%:*}Version")
+        awk -v found="$found" -v oldest="$oldest" 'BEGIN {
+            split(found, f, "."); split(oldest, o, ".")
+            exit !(f[1] + 0 < o[1] + 0 || (f[1] + 0 == o[1] + 0 && f[2] + 0 <= o[2] + 0)) }' ||
+            fail "${version#*:} version $found is newer than $name ($oldest)"
+    done
+
+    [ -n "$allow" ] || return
     checks=$((checks + 1))
-    grep -q '[[:space:]]SetDefaultDllDirectories$' "$tmp/p" || fail "SetDefaultDllDirectories is not imported"
+    imported_functions >"$tmp/imported"
+    [ -s "$tmp/imported" ] || { fail "no imported functions found"; return; }
+    sed 's/#.*//; /^[[:space:]]*$/d' "$allow" | tr -s ' \t' ' ' | sed 's/ $//' | sort -u >"$tmp/allowed"
+    comm -23 "$tmp/imported" "$tmp/allowed" >"$tmp/unknown"
+    while read -r entry; do
+        fail "imports $entry, which is not in ${allow##*/}: not known to exist on $name"
+    done <"$tmp/unknown"
+    [ -s "$tmp/unknown" ] || echo "$(wc -l <"$tmp/imported") imported functions, all in ${allow##*/}"
 }
 
 # extract TYPE NAME FILE: the raw resource, failing if it is missing.

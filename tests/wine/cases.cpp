@@ -91,6 +91,8 @@ const Case Cases[] = {
      {OPENED, SM("0"), SD("3"), CLOSED, CONFIG,
       "Access to the kvcard Parameters key was denied: run quillset as administrator ",
       "RegOpenKeyEx SDHost Failed!", "Error Waiting or Updating parameters \n"}},
+    {"registry.set_value_only", BYTES(ORDINARY_FILE), KeySetValueOnly, {CONTROLLER}, 0, 3, 0,
+     {ORDINARY_RUN, RESTARTED}},
 
     // Finding the controller.
     {"devices.none_matching", BYTES(ORDINARY_FILE), KeyPresent,
@@ -107,6 +109,10 @@ const Case Cases[] = {
     {"devices.no_hardware_id_first", BYTES(ORDINARY_FILE), KeyPresent, {NO_HWID, CONTROLLER}, 0, 3, 0,
      {ORDINARY_RUN, WOW64, "GetDeviceRegistryProperty ERROR_INVALID_DATA \n", CHANGE, DISABLED,
       "GetDeviceRegistryProperty ERROR_INVALID_DATA \n", CHANGE, ENABLED}},
+
+    // Other programs' broadcasts are not held up by quillset's window.
+    {"window.broadcast", BYTES(ORDINARY_FILE), KeyPresent, {CONTROLLER}, 0, 3, Broadcasts,
+     {ORDINARY_RUN, RESTARTED}},
 
     // Input that is not a settings file at all.
     {"input.large", NO_BYTES(LargeFile), KeyPresent, {CONTROLLER}, 0, 3, 0, {ORDINARY_RUN, RESTARTED}},

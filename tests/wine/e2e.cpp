@@ -6,6 +6,7 @@
 #include <string.h>
 
 #include "debug_capture.h"
+#include "dll_search.h"
 #include "e2e.h"
 
 const char PAUSE[] = "<pause>";
@@ -174,6 +175,33 @@ int RunningOnWine(void)
     return IsWine();
 }
 
+// ---- Broadcasts while quillset runs ------------------------------------------
+
+// An installer's WM_SETTINGCHANGE waits for every top-level window in turn;
+// the timeout only keeps a failing run from hanging. A run with fewer
+// broadcasts than needed proves nothing about the window.
+static const DWORD BroadcastEveryMs = 20, BroadcastLimitMs = 200;
+static const int BroadcastsNeeded = 10;
+
+struct Broadcaster {
+    volatile LONG stop;
+    int count;
+    DWORD longestMs;
+};
+
+static DWORD WINAPI Broadcast(void *context)
+{
+    Broadcaster *b = static_cast<Broadcaster *>(context);
+    for (; !b->stop; b->count++, Sleep(BroadcastEveryMs)) {
+        DWORD start = MonotonicMs();
+        DWORD_PTR result;
+        SendMessageTimeoutA(HWND_BROADCAST, WM_NULL, 0, 0, SMTO_NORMAL, 5000, &result);
+        if (MonotonicMs() - start > b->longestMs)
+            b->longestMs = MonotonicMs() - start;
+    }
+    return 0;
+}
+
 // ---- Checks and report ---------------------------------------------------------
 
 static void PrintEscaped(const char *label, const char *text, DWORD length)
@@ -287,15 +315,23 @@ static int RunCase(const Case *c, const char *program)
     int ok = BuildWorld(c, &world, why, sizeof why);
     DWORD exitCode = 0, startMs = MonotonicMs();
     DWORD smEnable = NoValue, sdSwitch = NoValue;
+    Broadcaster broadcaster = {0, 0, 0};
     if (ok) {
         RunState run = {&world, c, 0, 0};
         DebugCaptureHooks hooks = {OnString, OnIdle, 50, &run};
         char commandLine[MAX_PATH + 2];
         snprintf(commandLine, sizeof commandLine, "\"%s\"", program);
         MessageCount = 0;
+        HANDLE broadcasting =
+            c->flags & Broadcasts ? CreateThread(NULL, 0, Broadcast, &broadcaster, 0, NULL) : NULL;
         if (!RunUnderDebugger(commandLine, NULL, &hooks, &exitCode)) {
             snprintf(why, sizeof why, "cannot run %s (error %lu)", program, GetLastError());
             ok = 0;
+        }
+        if (broadcasting != NULL) {
+            InterlockedExchange(&broadcaster.stop, 1);
+            WaitForSingleObject(broadcasting, INFINITE);
+            CloseHandle(broadcasting);
         }
         ReadParameters(&smEnable, &sdSwitch);
     }
@@ -311,6 +347,11 @@ static int RunCase(const Case *c, const char *program)
     int count = ExpandExpected(c, expected);
     ok = ComparedExactly(c) ? CheckExactMessages(expected, count) : CheckFrame(expected, count);
     ok = CheckValues(c, smEnable, sdSwitch) && ok;
+    if (c->flags & Broadcasts) {
+        printf("  %d broadcasts, the longest %lu ms (at most %lu allowed)\n", broadcaster.count,
+               broadcaster.longestMs, BroadcastLimitMs);
+        ok = broadcaster.count >= BroadcastsNeeded && broadcaster.longestMs <= BroadcastLimitMs && ok;
+    }
     if (MessageCount > MaxMessages) {
         printf("  %d messages, more than can be compared\n", MessageCount);
         ok = 0;
@@ -344,7 +385,7 @@ static int Selected(const char *name, int count, char **names)
 int main(int argc, char **argv)
 {
     // Runs elevated: no DLL from beside the exe or the current directory.
-    SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    LimitDllSearch();
     char program[MAX_PATH];
     // quillset.exe beside this program, unless told otherwise.
     DWORD length = GetModuleFileNameA(NULL, program, MAX_PATH - 16);

@@ -7,12 +7,15 @@
 #include <windows.h>
 
 enum SettingsKind { FileBytes, NoFile, NoDirectory, LargeFile, RandomFile };
-enum KeyState { KeyPresent, KeyAbsent, KeyLate, KeyDenied };
+enum KeyState { KeyPresent, KeyAbsent, KeyLate, KeyDenied, KeySetValueOnly };
 
 enum CaseFlags {
     // Only the frame of the run: the expected messages start it, the file
     // is closed, and the values are either untouched or in range.
     FrameOnly = 1,
+    // Other programs broadcast to every top-level window all through the
+    // run, and none of quillset's may hold them up.
+    Broadcasts = 2,
 };
 
 // Markers inside an expected message list.

@@ -10,6 +10,9 @@ static const char ParametersKey[] = "System\\CurrentControlSet\\Services\\kvcard
 
 // Everyone may do anything with the key but write to it.
 static const char WriteDenied[] = "D:(D;;KW;;;WD)(A;;KA;;;WD)";
+// Everyone may query, set and delete values and nothing else, which is less
+// than KEY_WRITE.
+static const char SetValueOnly[] = "D:(A;;0x10003;;;WD)";
 
 static const DWORD LargeFileSize = 1024 * 1024;
 static const DWORD RandomFileSize = 64 * 1024;
@@ -119,10 +122,10 @@ static int SetSentinels(HKEY key)
            RegSetValueExA(key, "SDSwitch", 0, REG_DWORD, data, sizeof sentinel) == ERROR_SUCCESS;
 }
 
-static int DenyWrites(HKEY key)
+static int DenyWrites(HKEY key, const char *acl)
 {
     PSECURITY_DESCRIPTOR descriptor;
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(WriteDenied, SDDL_REVISION_1, &descriptor, NULL))
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(acl, SDDL_REVISION_1, &descriptor, NULL))
         return 0;
     int ok = RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, descriptor) == ERROR_SUCCESS;
     LocalFree(descriptor);
@@ -145,7 +148,8 @@ static int BuildKey(KeyState state)
     HKEY key;
     if (!CreateParametersKey(&key))
         return 0;
-    int ok = SetSentinels(key) && (state != KeyDenied || DenyWrites(key));
+    const char *acl = state == KeyDenied ? WriteDenied : state == KeySetValueOnly ? SetValueOnly : NULL;
+    int ok = SetSentinels(key) && (acl == NULL || DenyWrites(key, acl));
     RegCloseKey(key);
     return ok;
 }

@@ -1,5 +1,6 @@
 #include <string.h>
 
+#include "messages.h"
 #include "outcome.h"
 
 enum OutcomeEvent {
@@ -19,18 +20,18 @@ static const struct {
     const char *text;
     OutcomeEvent event;
 } Events[] = {
-    {"Always config Params \n", SettingsRead},
-    {"SMEnable value Set!", SmWritten},
-    {"SdHost reg key value set correctly!", SdWritten},
-    {"Access to the kvcard Parameters key was denied: run quillset as administrator ", KeyFailed},
-    {"RegOpenKeyEx SDHost Failed!", KeyFailed},
-    {"Error setting SMEnable registry value!", KeyFailed},
-    {"Error setting the registry value!", KeyFailed},
-    {"Changed State on Device ID \n", StateChanged},
-    {"Device Disabled from RestartDevice \n", DisablePassEnded},
-    {"Enabling the controller failed, trying again in 1s \n", EnablePassFailed},
-    {"The controller could not be enabled again: enable it in Device Manager \n", LeftDisabled},
-    {"The controller restarts at the next reboot \n", RebootPending},
+    {MsgSettingsRead, SettingsRead},
+    {MsgSmEnableSet, SmWritten},
+    {MsgSdSwitchSet, SdWritten},
+    {MsgKeyDenied, KeyFailed},
+    {MsgSdKeyNotOpened, KeyFailed},
+    {MsgSmEnableNotSet, KeyFailed},
+    {MsgSdSwitchNotSet, KeyFailed},
+    {MsgStateChanged, StateChanged},
+    {MsgDisablePassEnded, DisablePassEnded},
+    {MsgEnableRetry, EnablePassFailed},
+    {MsgLeftDisabled, LeftDisabled},
+    {MsgRebootPending, RebootPending},
 };
 
 void StartOutcome(OutcomeState *state)

@@ -6,6 +6,7 @@
 
 #include "capture_log.h"
 #include "debug_capture.h"
+#include "dll_search.h"
 #include "outcome.h"
 
 static const char Usage[] =
@@ -126,7 +127,7 @@ static int IsHelp(const char *argument)
 int main(int argc, char **argv)
 {
     // Runs elevated: no DLL from beside the exe or the current directory.
-    SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    LimitDllSearch();
     if (argc < 2 || lstrcmpA(argv[1], "/?") == 0 || lstrcmpA(argv[1], "-h") == 0 ||
         lstrcmpA(argv[1], "--help") == 0) {
         fputs(Usage, argc < 2 ? stderr : stdout);

@@ -3,6 +3,7 @@
 // reading is quillset's own, from job/.
 #include <stdio.h>
 
+#include "dll_search.h"
 #include "job.h"
 #include "replace_file.h"
 #include "settings_text.h"
@@ -274,7 +275,7 @@ static int IsHelp(const wchar_t *arg)
 int wmain(int argc, wchar_t **argv)
 {
     // Administrators may run it elevated from a download folder too.
-    SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    LimitDllSearch();
     if (argc > 1 && IsHelp(argv[1])) {
         fputs(Usage, stdout);
         return 0;

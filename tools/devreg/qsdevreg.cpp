@@ -3,6 +3,7 @@
 #include <stdio.h>
 
 #include "device_registrar.h"
+#include "dll_search.h"
 
 static const char Usage[] =
     "usage: qsdevreg add <hardware-id> [<hardware-id>...]\n"
@@ -40,7 +41,7 @@ static int AddDevices(int count, char **ids)
 int main(int argc, char **argv)
 {
     // Runs elevated: no DLL from beside the exe or the current directory.
-    SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    LimitDllSearch();
     if (argc >= 3 && lstrcmpA(argv[1], "add") == 0)
         return AddDevices(argc - 2, argv + 2);
 
