@@ -109,10 +109,12 @@ TEST_P(FaultInjection, JobSurvivesTheFailure)
         << "missing: " << testing::PrintToString(std::string(expected->message));
     ASSERT_EQ(fake::world.values.count("SMEnable"), expected->smEnable ? 1u : 0u);
     ASSERT_EQ(fake::world.values.count("SDSwitch"), expected->sdSwitch ? 1u : 0u);
-    if (expected->smEnable)
+    if (expected->smEnable) {
         EXPECT_EQ(Dword("SMEnable"), 0u);
-    if (expected->sdSwitch)
+    }
+    if (expected->sdSwitch) {
         EXPECT_EQ(Dword("SDSwitch"), 3u);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(, FaultInjection, testing::ValuesIn(Census()),
