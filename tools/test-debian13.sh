@@ -86,7 +86,7 @@ trap 'exit 130' INT
 trap 'exit 143' TERM
 
 mkdir "$root"
-mount --bind "$root" "$root" 2> /dev/null || skip "this machine cannot mount (a container without the right?)"
+mount --bind "$root" "$root" 2> /dev/null || skip "this machine cannot mount (no CAP_SYS_ADMIN, as in most containers)"
 umount "$root"
 
 echo "== Debian 13: debootstrap $release into $root"
@@ -124,7 +124,10 @@ failed=()
 for command in tools/demo.sh tools/test.sh; do
   echo "== Debian 13: $command"
   start=$(date +%s)
-  if in_debian13 "$command"; then
+  # In the background, so that a TERM or Ctrl+C is acted on at once, not
+  # after the command: the clean-up then ends what runs inside.
+  in_debian13 "$command" &
+  if wait $!; then
     echo "== Debian 13: $command passed in $(($(date +%s) - start)) s"
   else
     echo "== Debian 13: $command FAILED"
