@@ -57,7 +57,8 @@ command -v debootstrap > /dev/null || skip "debootstrap is not installed (tools/
 mirror=$(debian_mirror)
 [ -n "$mirror" ] || skip "no Debian mirror found in /etc/apt/sources.list or /etc/apt/sources.list.d"
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/quillset-debian13.XXXXXX")
+# Without symlinks: the clean-up finds what runs inside by this path.
+work=$(cd "$(mktemp -d "${TMPDIR:-/tmp}/quillset-debian13.XXXXXX")" && pwd -P)
 root=$work/root
 mounted=()
 
@@ -104,6 +105,9 @@ for dir in /proc /sys /dev /dev/pts /dev/shm; do
   mkdir -p "$root$dir"
   mount --bind "$dir" "$root$dir"
   mounted+=("$root$dir")
+  # Where the host's mounts are shared (systemd), the binds below would
+  # otherwise appear on the host's own /dev as well.
+  mount --make-rslave "$root$dir"
 done
 cp -L /etc/resolv.conf "$root/etc/resolv.conf"
 
