@@ -2,8 +2,8 @@
 # qsdevreg's remove in the suite's prefix touches only its own stand-ins:
 #   devreg.sh <prefix> <qsdevreg.exe>
 # Wine's own devices, a PCI display adapter among them, survive "remove ''"
-# (refused with exit code 2) and "remove PCI", which still removes a stand-in
-# whose hardware ID starts with PCI.
+# (refused with exit code 2) and "remove PCI", which still removes the
+# stand-ins whose hardware IDs start with PCI.
 set -uo pipefail
 prefix=$1 qsdevreg=$2
 suite=$(dirname "$0")/wine-suite.sh
@@ -42,10 +42,11 @@ devreg 2 'remove ""' remove ''
 grep -q 'prefix must not be empty' "$work/out" || fail 'remove "" does not say why'
 devices | diff "$work/before" - || fail 'remove "" changed the devices'
 
-devreg 0 "add" add 'PCI\VEN_1D5B&DEV_4F17'
-[ "$(devices | wc -l)" -eq $(($(wc -l < "$work/before") + 1)) ] || fail "add did not register one device"
+# Two in a row: removing one must not make the walk skip the next.
+devreg 0 "add" add 'PCI\VEN_1D5B&DEV_4F17' 'PCI\VEN_1D5B&DEV_4F18'
+[ "$(devices | wc -l)" -eq $(($(wc -l < "$work/before") + 2)) ] || fail "add did not register two devices"
 devreg 0 "remove PCI" remove PCI
-grep -q 'removed 1 device(s)' "$work/out" || fail "remove PCI: $(cat "$work/out"), expected one removed"
+grep -q 'removed 2 device(s)' "$work/out" || fail "remove PCI: $(cat "$work/out"), expected two removed"
 devices | diff "$work/before" - || fail "remove PCI removed other devices than its stand-in"
 
 rm -rf "$work"
