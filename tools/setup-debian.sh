@@ -1,18 +1,23 @@
 #!/usr/bin/env bash
-# Installs the build and test toolchain on Debian 12. Safe to run again:
-# it only touches apt when a package is missing.
+# Installs the build and test toolchain on Debian 12 or 13. Safe to run
+# again: it only touches apt when a package is missing. As root it needs no
+# sudo (a bare container or chroot has none).
 set -euo pipefail
 
 packages=(
   cmake make g++ googletest libgtest-dev
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
   wine wine32:i386 wine64 icoutils librsvg2-bin imagemagick
-  clang libclang-rt-14-dev lld
+  clang libclang-rt-dev lld
   git osslsigncode openssl unzip strip-nondeterminism
+  debootstrap
 )
 
 sudo=""
-[ "$(id -u)" -eq 0 ] || sudo="sudo"
+if [ "$(id -u)" -ne 0 ]; then
+  command -v sudo > /dev/null || { echo "setup: run this as root, or install sudo" >&2; exit 1; }
+  sudo="sudo"
+fi
 
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
   $sudo dpkg --add-architecture i386

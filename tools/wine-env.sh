@@ -11,6 +11,11 @@
 # QUILLSET_PROGRAM_ARCH (win32 or win64, default WINEARCH) tells which kind
 # of program is to run: a 32-bit one needs the i386 loader in either prefix.
 # Sets WINE_UNAVAILABLE to the reason when nothing can run it here.
+
+# Wine 10's wineserver aborts ("free(): invalid pointer") when TMPDIR is in its
+# environment. The sourcing script keeps $TMPDIR for its own temp folders;
+# what it starts from here on, Wine among it, no longer inherits it.
+export -n TMPDIR
 WINE_UNAVAILABLE=
 if ! command -v wine > /dev/null 2>&1; then
   WINE_UNAVAILABLE="wine is not installed"

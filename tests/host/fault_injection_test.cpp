@@ -4,6 +4,8 @@
 // The cases come from the calls the run makes, so a new call gets its own.
 #include "job_test.h"
 
+#include <algorithm>
+
 namespace {
 
 struct Fault {

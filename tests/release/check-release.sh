@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The release as CI checks it: two signed releases from two copies of the
-# source in folders of different depth must give the same dist/SHA256SUMS;
-# every exe verifies against the throwaway certificate, a changed byte does
-# not, and the zips hold what the README says.
+# tracked files in folders of different depth must give the same
+# dist/SHA256SUMS, the second copy a git checkout with an uncommitted change
+# that the release must leave out; every exe verifies against the throwaway
+# certificate, a changed byte does not, and the zips hold what the README says.
 #   tests/release/check-release.sh [win32|win64...]     (default: both)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
@@ -26,12 +27,27 @@ export QUILLSET_SIGN_PASS_FILE=$work/cert/pass
 SOURCE_DATE_EPOCH=$(git -C "$root" log -1 --format=%ct)
 export SOURCE_DATE_EPOCH
 
-# The committed and the new files, as a fresh clone would have them.
+# The tracked files as they are now (untracked ones would not be in a clone).
+copy_tracked() {
+  mkdir -p "$1"
+  (cd "$root" && git ls-files -z | while IFS= read -r -d '' file; do
+    [ ! -e "$file" ] || printf '%s\0' "$file"
+  done | xargs -0 cp --parents -t "$1")
+}
+copy_tracked "$work/a/quillset"
+deeper=$work/second/folder/deeper/quillset
+copy_tracked "$deeper"
+git -C "$deeper" -c init.defaultBranch=main init --quiet
+git -C "$deeper" add --all
+git -C "$deeper" -c user.name=check -c user.email=check@localhost commit --quiet -m "release check"
+# The sample settings file ships in the zips: an edit that shipped would change them.
+echo "uncommitted" >> "$deeper/resources/kvconfig.txt"
+
 for copy in a/quillset second/folder/deeper/quillset; do
-  mkdir -p "$copy"
-  (cd "$root" && git ls-files -co --exclude-standard -z) | (cd "$root" && xargs -0 cp --parents -t "$work/$copy")
   "$copy/tools/release.sh" "$@" > "$copy.log" 2>&1 || { cat "$copy.log"; fail "release in $copy"; exit 1; }
 done
+grep -q "uncommitted changes are left out" second/folder/deeper/quillset.log ||
+  fail "the release from a checkout with an uncommitted change did not say it left it out"
 cmp -s a/quillset/dist/SHA256SUMS second/folder/deeper/quillset/dist/SHA256SUMS ||
   fail "two folders give different zips: $(diff a/quillset/dist/SHA256SUMS second/folder/deeper/quillset/dist/SHA256SUMS)"
 (cd a/quillset/dist && sha256sum --quiet -c SHA256SUMS) || fail "dist/SHA256SUMS does not match the zips"

@@ -2,11 +2,13 @@
 
 #include <setupapi.h>
 
-// Every stand-in is ROOT\QUILLSET_STANDIN\nnnn, of the SD host controller class.
-static const char StandInName[] = "QUILLSET_STANDIN";
+// Every stand-in is ROOT\QUILLSET_STANDIN\nnnn, of the SD host controller
+// class: SetupAPI makes that instance ID from the name (DICD_GENERATE_ID), and
+// only devices with it are ever removed by prefix or counted.
+#define STAND_IN_NAME "QUILLSET_STANDIN"
+static const char StandInName[] = STAND_IN_NAME;
+static const char StandInInstancePrefix[] = "ROOT\\" STAND_IN_NAME "\\";
 static const GUID StandInClass = {0xa0a588a4, 0xc46f, 0x4b37, {0xb7, 0xea, 0xc8, 0x2f, 0xe8, 0x98, 0x70, 0xc6}};
-
-static const char StandInInstancePrefix[] = "ROOT\\QUILLSET_STANDIN\\";
 
 // SetupAPI checks an element's cbSize before it fills one in.
 static void EmptyElement(SP_DEVINFO_DATA *device)
@@ -65,6 +67,15 @@ int RemoveDeviceInstance(const char *instanceId)
     return ok;
 }
 
+static int IsStandIn(HDEVINFO devices, SP_DEVINFO_DATA *device)
+{
+    char instanceId[InstanceIdSize];
+    const int prefixLength = sizeof StandInInstancePrefix - 1;
+    return SetupDiGetDeviceInstanceIdA(devices, device, instanceId, sizeof instanceId, NULL) &&
+           CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, instanceId, prefixLength, StandInInstancePrefix,
+                          prefixLength) == CSTR_EQUAL;
+}
+
 static int FirstHardwareIdStartsWith(HDEVINFO devices, SP_DEVINFO_DATA *device, const char *prefix)
 {
     // Windows keeps a hardware-ID list within 1024 characters; two more
@@ -81,8 +92,12 @@ static int FirstHardwareIdStartsWith(HDEVINFO devices, SP_DEVINFO_DATA *device, 
     return 1;
 }
 
-int RemoveDevicesByHardwareId(const char *prefix)
+int RemoveStandInsByHardwareId(const char *prefix)
 {
+    if (prefix == NULL || *prefix == '\0') {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return -1;
+    }
     HDEVINFO devices = SetupDiGetClassDevsA(NULL, NULL, NULL, DIGCF_ALLCLASSES);
     if (devices == INVALID_HANDLE_VALUE)
         return -1;
@@ -90,7 +105,7 @@ int RemoveDevicesByHardwareId(const char *prefix)
     EmptyElement(&device);
     int removed = 0;
     for (DWORD index = 0; SetupDiEnumDeviceInfo(devices, index, &device); index++) {
-        if (!FirstHardwareIdStartsWith(devices, &device, prefix))
+        if (!IsStandIn(devices, &device) || !FirstHardwareIdStartsWith(devices, &device, prefix))
             continue;
         if (!SetupDiRemoveDevice(devices, &device)) {
             removed = -1;
@@ -98,7 +113,9 @@ int RemoveDevicesByHardwareId(const char *prefix)
         }
         removed++;
     }
+    DWORD error = GetLastError();
     SetupDiDestroyDeviceInfoList(devices);
+    SetLastError(error);
     return removed;
 }
 
@@ -110,14 +127,8 @@ int StandInDeviceCount(void)
     SP_DEVINFO_DATA device;
     EmptyElement(&device);
     int count = 0;
-    const int prefixLength = sizeof StandInInstancePrefix - 1;
-    for (DWORD index = 0; SetupDiEnumDeviceInfo(devices, index, &device); index++) {
-        char instanceId[InstanceIdSize];
-        if (SetupDiGetDeviceInstanceIdA(devices, &device, instanceId, sizeof instanceId, NULL) &&
-            CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, instanceId, prefixLength, StandInInstancePrefix,
-                           prefixLength) == CSTR_EQUAL)
-            count++;
-    }
+    for (DWORD index = 0; SetupDiEnumDeviceInfo(devices, index, &device); index++)
+        count += IsStandIn(devices, &device);
     SetupDiDestroyDeviceInfoList(devices);
     return count;
 }

@@ -17,10 +17,11 @@ int RegisterStandInDevice(const char *hardwareIds, char *instanceId, DWORD insta
 // Removes the device with this instance ID; returns 1 on success.
 int RemoveDeviceInstance(const char *instanceId);
 
-// Removes every device whose first hardware ID starts with prefix (compared
-// case-sensitively, as the hardware ID is written). Returns how many were
-// removed, or -1 when the devices could not be listed or one not removed.
-int RemoveDevicesByHardwareId(const char *prefix);
+// Removes every stand-in this unit registered whose first hardware ID starts
+// with prefix (compared case-sensitively, as the hardware ID is written); any
+// other device is left alone. Returns how many were removed, or -1 when the
+// prefix is empty, or the devices could not be listed or one not removed.
+int RemoveStandInsByHardwareId(const char *prefix);
 
 // How many stand-ins this unit registered are still there; -1 when the
 // devices cannot be listed.

@@ -11,8 +11,10 @@ static const char Usage[] =
     "\n"
     "add registers one root-enumerated device per hardware ID, with no driver,\n"
     "and prints each device's instance ID.\n"
-    "remove removes every device whose first hardware ID starts with the prefix\n"
-    "(case-sensitive) and prints how many it removed.\n"
+    "remove removes every stand-in that add registered (instance ID\n"
+    "ROOT\\QUILLSET_STANDIN\\...) whose first hardware ID starts with the prefix\n"
+    "(case-sensitive, not empty) and prints how many it removed; it never\n"
+    "touches any other device.\n"
     "Both need administrator rights on Windows.\n";
 
 static int AddDevices(int count, char **ids)
@@ -46,7 +48,11 @@ int main(int argc, char **argv)
         return AddDevices(argc - 2, argv + 2);
 
     if (argc == 3 && lstrcmpA(argv[1], "remove") == 0) {
-        int removed = RemoveDevicesByHardwareId(argv[2]);
+        if (argv[2][0] == '\0') {
+            fputs("qsdevreg: the hardware-ID prefix must not be empty\n", stderr);
+            return 2;
+        }
+        int removed = RemoveStandInsByHardwareId(argv[2]);
         if (removed < 0) {
             fprintf(stderr, "qsdevreg: cannot remove devices: error %lu\n", GetLastError());
             return 1;
