@@ -193,9 +193,13 @@ const ToolCase ToolCases[] = {
       EVENT_VERSION},
      "--eventlog --timeout 1",
      "detached (timeout), outcome 4: quillset still running after 1 s: it goes on without qscapture"},
-    // Ended by a deployment tool's time-out, qscapture leaves quillset running.
+    // Ended by a deployment tool's time-out, or stopped with Ctrl+C, qscapture
+    // leaves quillset running.
     {"capture.killed", Capture, 0,
      {"", BYTES(ORDINARY_FILE), KeyAbsent, {CONTROLLER}, 0, 3, 0, {LOGGED_READ, LOGGED_WAIT}}, 9, 9, {}, "", ""},
+    {"capture.ctrl_c", Capture, 0,
+     {"", BYTES(ORDINARY_FILE), KeyAbsent, {CONTROLLER}, 0, 3, 0, {LOGGED_READ, LOGGED_WAIT}}, 4, 4, {}, "",
+     "detached (Ctrl+C), outcome 4: quillset still running after 1 s: it goes on without qscapture"},
     {"capture.register_eventlog", Register, 0, {"", NO_BYTES(NoDirectory), KeyAbsent, {}, NoValue, NoValue, 0, {}},
      0, 0, {}, NULL, NULL},
 };

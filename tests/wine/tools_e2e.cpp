@@ -11,12 +11,25 @@
 
 static const DWORD HungAfterMs = 60000;
 static const DWORD KilledExitCode = 9;
-// A case without footer: qscapture is ended after a second.
-static const DWORD KillAfterMs = 1000;
+static const DWORD InterruptAfterMs = 1000;
+
+enum Interruption { NoInterruption, Killed, CtrlC };
+
+// Sends Ctrl+C to the console of process, leaving ours for it.
+static void SendCtrlC(DWORD process)
+{
+    FreeConsole();
+    if (AttachConsole(process)) {
+        SetConsoleCtrlHandler(NULL, TRUE);
+        GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0);
+    }
+}
 
 // Starts commandLine with stdout and stderr going to outputPath and waits for
-// it, or ends it after killAfterMs (0: never) as a deployment tool's time-out would.
-static int RunTool(WCHAR *commandLine, const WCHAR *outputPath, DWORD *exitCode, DWORD killAfterMs = 0)
+// it; or after a second ends it, as a deployment tool's time-out would, or
+// presses Ctrl+C in its console.
+static int RunTool(WCHAR *commandLine, const WCHAR *outputPath, DWORD *exitCode,
+                   Interruption interruption = NoInterruption)
 {
     SECURITY_ATTRIBUTES inherited = {sizeof inherited, NULL, TRUE};
     HANDLE output = CreateFileW(outputPath, GENERIC_WRITE, FILE_SHARE_READ, &inherited, CREATE_ALWAYS,
@@ -30,12 +43,17 @@ static int RunTool(WCHAR *commandLine, const WCHAR *outputPath, DWORD *exitCode,
     startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
     startup.hStdOutput = startup.hStdError = output;
     PROCESS_INFORMATION info;
-    int ok = CreateProcessW(NULL, commandLine, NULL, NULL, TRUE, 0, NULL, NULL, &startup, &info);
+    int ok = CreateProcessW(NULL, commandLine, NULL, NULL, TRUE, interruption == CtrlC ? CREATE_NEW_CONSOLE : 0, NULL,
+                            NULL, &startup, &info);
     CloseHandle(output);
     if (!ok)
         return 0;
-    if (killAfterMs != 0 && WaitForSingleObject(info.hProcess, killAfterMs) == WAIT_TIMEOUT)
-        TerminateProcess(info.hProcess, KilledExitCode);
+    if (interruption != NoInterruption && WaitForSingleObject(info.hProcess, InterruptAfterMs) == WAIT_TIMEOUT) {
+        if (interruption == Killed)
+            TerminateProcess(info.hProcess, KilledExitCode);
+        else
+            SendCtrlC(info.dwProcessId);
+    }
     ok = WaitForSingleObject(info.hProcess, HungAfterMs) == WAIT_OBJECT_0 &&
          GetExitCodeProcess(info.hProcess, exitCode);
     if (!ok)
@@ -422,8 +440,12 @@ int RunToolCase(const ToolCase *t, const char *quillset, const char *qscheck, co
     if (t->tool == Capture && RunningOnWine())
         ReadWineTraces(0, &traceStart);
     DWORD exitCode = 0, startMs = MonotonicMs(), toolMs = 0;
-    int killed = t->footer != NULL && t->footer[0] == '\0';
-    if (ok && !RunTool(commandLine, outputPath, &exitCode, killed ? KillAfterMs : 0))
+    Interruption interruption = NoInterruption;
+    if (t->footer != NULL && t->footer[0] == '\0')
+        interruption = Killed;
+    else if (t->footer != NULL && strncmp(t->footer, "detached (Ctrl+C)", 17) == 0)
+        interruption = CtrlC;
+    if (ok && !RunTool(commandLine, outputPath, &exitCode, interruption))
         snprintf(why, sizeof why, "cannot run %s (error %lu)", line, GetLastError()), ok = 0;
     toolMs = MonotonicMs() - startMs;
     SetEnvironmentVariableA("WINEDEBUG", debug[0] ? debug : NULL);
