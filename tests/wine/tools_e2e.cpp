@@ -135,15 +135,15 @@ static char LoggedMessages[64 * 1024];
 // The event's last string holds the log's messages; Wine's trace shows its start.
 static int CheckEventMessages(void)
 {
+    // Wine's debugstr_w escaping of the string it traces.
     char expected[sizeof LoggedMessages * 2 + 4] = "L\"";
     DWORD used = 2;
+    static const char special[] = "\r\n\"\\", shown[] = "rn\"\\";
     for (const char *c = LoggedMessages; *c != '\0' && used < sizeof expected - 3; c++) {
-        const char *escape = *c == '\r' ? "\\r" : *c == '\n' ? "\\n" : *c == '"' ? "\\\"" : *c == '\\' ? "\\\\" : NULL;
-        if (escape != NULL) {
-            lstrcpyA(expected + used, escape);
-            used += 2;
-        } else
-            expected[used++] = *c;
+        const char *escaped = strchr(special, *c);
+        if (escaped != NULL)
+            expected[used++] = '\\';
+        expected[used++] = escaped == NULL ? *c : shown[escaped - special];
     }
     lstrcpyA(expected + used, "\"");
     const char *cursor = Text;
@@ -332,33 +332,23 @@ static const char SourceKey[] = "SYSTEM\\CurrentControlSet\\Services\\EventLog\\
 static int CheckEventSource(int registered, const char *qscapture)
 {
     HKEY key;
-    LONG result = RegOpenKeyExA(HKEY_LOCAL_MACHINE, SourceKey, 0, KEY_QUERY_VALUE, &key);
-    if (!registered) {
-        if (result == ERROR_SUCCESS)
-            RegCloseKey(key);
-        if (result == ERROR_FILE_NOT_FOUND)
-            return 1;
-        printf("  HKLM\\%s is still there\n", SourceKey);
-        return 0;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, SourceKey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) {
+        if (registered)
+            printf("  no HKLM\\%s\n", SourceKey);
+        return !registered;
     }
-    if (result != ERROR_SUCCESS) {
-        printf("  no HKLM\\%s (error %ld)\n", SourceKey, result);
-        return 0;
-    }
-    char file[MAX_PATH], expected[MAX_PATH];
+    char file[MAX_PATH] = "", expected[MAX_PATH];
     DWORD fileType = 0, fileSize = sizeof file, typesType = 0, types = 0, typesSize = sizeof types;
-    int ok = RegQueryValueExA(key, "EventMessageFile", NULL, &fileType, reinterpret_cast<BYTE *>(file),
-                              &fileSize) == ERROR_SUCCESS &&
-             RegQueryValueExA(key, "TypesSupported", NULL, &typesType, reinterpret_cast<BYTE *>(&types),
-                              &typesSize) == ERROR_SUCCESS;
+    RegQueryValueExA(key, "EventMessageFile", NULL, &fileType, reinterpret_cast<BYTE *>(file), &fileSize);
+    RegQueryValueExA(key, "TypesSupported", NULL, &typesType, reinterpret_cast<BYTE *>(&types), &typesSize);
     RegCloseKey(key);
     GetFullPathNameA(qscapture, MAX_PATH, expected, NULL);
-    if (!ok || fileType != REG_EXPAND_SZ || lstrcmpiA(file, expected) != 0 || typesType != REG_DWORD || types != 7) {
-        printf("  EventMessageFile %s (type %lu), TypesSupported %lu (type %lu); expected %s (REG_EXPAND_SZ), 7\n",
-               ok ? file : "?", fileType, types, typesType, expected);
-        return 0;
-    }
-    return 1;
+    if (registered && fileType == REG_EXPAND_SZ && lstrcmpiA(file, expected) == 0 && typesType == REG_DWORD &&
+        types == 7)
+        return 1;
+    printf("  HKLM\\%s: EventMessageFile %s (type %lu), TypesSupported %lu (type %lu)\n", SourceKey, file, fileType,
+           types, typesType);
+    return 0;
 }
 
 static void Widen(const char *text, WCHAR *out, int size)
