@@ -11,7 +11,11 @@
 
 static const DWORD HungAfterMs = 60000;
 static const DWORD KilledExitCode = 9;
-static const DWORD InterruptAfterMs = 1000;
+// A case interrupts qscapture half a second after quillset's first key wait
+// shows in the log: the next one is a second away.
+static const char FirstWait[] = "wait 1s.";
+static const DWORD InterruptAfterWaitMs = 500;
+static const DWORD PollMs = 20;
 
 enum Interruption { NoInterruption, Killed, CtrlC };
 
@@ -25,11 +29,25 @@ static void SendCtrlC(DWORD process)
     }
 }
 
+static int LogHoldsFirstWait(const WCHAR *log)
+{
+    static char text[16 * 1024];
+    HANDLE file = CreateFileW(log, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, NULL);
+    DWORD read = 0;
+    if (file == INVALID_HANDLE_VALUE)
+        return 0;
+    int ok = ReadFile(file, text, sizeof text - 1, &read, NULL);
+    CloseHandle(file);
+    text[ok ? read : 0] = '\0';
+    return strstr(text, FirstWait) != NULL;
+}
+
 // Starts commandLine with stdout and stderr going to outputPath and waits for
-// it; or after a second ends it, as a deployment tool's time-out would, or
-// presses Ctrl+C in its console.
+// it; or, once quillset waits for the key in log, ends it as a deployment
+// tool's time-out would, or presses Ctrl+C in its console.
 static int RunTool(WCHAR *commandLine, const WCHAR *outputPath, DWORD *exitCode,
-                   Interruption interruption = NoInterruption)
+                   Interruption interruption = NoInterruption, const WCHAR *log = NULL)
 {
     SECURITY_ATTRIBUTES inherited = {sizeof inherited, NULL, TRUE};
     HANDLE output = CreateFileW(outputPath, GENERIC_WRITE, FILE_SHARE_READ, &inherited, CREATE_ALWAYS,
@@ -48,7 +66,11 @@ static int RunTool(WCHAR *commandLine, const WCHAR *outputPath, DWORD *exitCode,
     CloseHandle(output);
     if (!ok)
         return 0;
-    if (interruption != NoInterruption && WaitForSingleObject(info.hProcess, InterruptAfterMs) == WAIT_TIMEOUT) {
+    DWORD waitedMs = 0;
+    while (interruption != NoInterruption && !LogHoldsFirstWait(log) && waitedMs < HungAfterMs)
+        Sleep(PollMs), waitedMs += PollMs;
+    if (interruption != NoInterruption &&
+        WaitForSingleObject(info.hProcess, InterruptAfterWaitMs) == WAIT_TIMEOUT) {
         if (interruption == Killed)
             TerminateProcess(info.hProcess, KilledExitCode);
         else
@@ -259,6 +281,13 @@ static int CheckLog(const ToolCase *t, const char *quillset, DWORD exitCode)
             lstrcatA(LoggedMessages, "\r\n");
         lstrcatA(LoggedMessages, expected[i]);
     }
+    // A loaded machine may let the second key wait in before a detach a
+    // second after the start; it is the last expected message again.
+    const char *before = cursor;
+    if (t->footer != NULL && count > 0 && NextLine(&cursor, line, sizeof line) && lstrlenA(line) > TimeLength &&
+        lstrcmpA(line + TimeLength, expected[count - 1]) == 0)
+        before = cursor;
+    cursor = before;
     int exact = t->footer != NULL;
     if (exact && t->footer[0] == '\0') {
         if (!NextLine(&cursor, line, sizeof line))
@@ -435,7 +464,7 @@ int RunToolCase(const ToolCase *t, const char *quillset, const char *qscheck, co
         interruption = Killed;
     else if (t->footer != NULL && strncmp(t->footer, "detached (Ctrl+C)", 17) == 0)
         interruption = CtrlC;
-    if (ok && !RunTool(commandLine, outputPath, &exitCode, interruption))
+    if (ok && !RunTool(commandLine, outputPath, &exitCode, interruption, logPath))
         snprintf(why, sizeof why, "cannot run %s (error %lu)", line, GetLastError()), ok = 0;
     toolMs = MonotonicMs() - startMs;
     SetEnvironmentVariableA("WINEDEBUG", debug[0] ? debug : NULL);
