@@ -96,7 +96,7 @@ static ByteFinding ExamineBytes(FILE *file)
     return bareLf ? BytesBareLf : ctrlZ ? BytesCtrlZ : BytesFine;
 }
 
-const char *SettingsFileRefusal(const char *name)
+const char *SettingsBytesRefusal(FILE *bytes)
 {
     static const char *const messages[] = {
         NULL,
@@ -105,14 +105,19 @@ const char *SettingsFileRefusal(const char *name)
         "The file 'kvconfig.txt' holds a Ctrl-Z byte: remove it \n",
         ReadErrorMessage,
     };
+    return messages[ExamineBytes(bytes)];
+}
+
+const char *SettingsFileRefusal(const char *name)
+{
     // A second, binary view of the file: the text-mode stream cannot show
     // the bytes as they are on disk.
     FILE *file = fopen(name, "rb");
     if (file == NULL)
         return ReadErrorMessage;
-    ByteFinding finding = ExamineBytes(file);
+    const char *refusal = SettingsBytesRefusal(file);
     fclose(file);
-    return messages[finding];
+    return refusal;
 }
 
 DWORD SmEnableFromChar(char c)

@@ -39,6 +39,9 @@ int ScanSettings(FILE *file, SettingsEntryProc onEntry, void *context);
 // mode would misread it (UTF-16, a bare LF, Ctrl-Z), the read-error message
 // when its bytes cannot be read back, or NULL when the file may be read.
 const char *SettingsFileRefusal(const char *name);
+// The same for a binary ("rb") stream, read from where it stands to its end,
+// for tools that open the file by a wide-character name.
+const char *SettingsBytesRefusal(FILE *bytes);
 
 // The registry data for a value character.
 DWORD SmEnableFromChar(char c);

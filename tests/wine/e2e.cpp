@@ -176,11 +176,16 @@ int RunningOnWine(void)
 
 // ---- Checks and report ---------------------------------------------------------
 
+// Messages longer than Message::text show cut, with their full length.
 static void PrintEscaped(const char *label, const char *text, DWORD length)
 {
     static char escaped[4 * 320 + 1];
-    EscapeDebugText(text, length, escaped, sizeof escaped);
-    printf("%s\"%s\"\n", label, escaped);
+    DWORD held = length < sizeof Messages[0].text ? length : sizeof Messages[0].text - 1;
+    EscapeDebugText(text, held, escaped, sizeof escaped);
+    if (held < length)
+        printf("%s\"%s\"... (%lu bytes)\n", label, escaped, length);
+    else
+        printf("%s\"%s\"\n", label, escaped);
 }
 
 static void PrintMessages(void)
@@ -289,11 +294,13 @@ static int RunCase(const Case *c, const char *program)
     DWORD smEnable = NoValue, sdSwitch = NoValue;
     if (ok) {
         RunState run = {&world, c, 0, 0};
-        DebugCaptureHooks hooks = {OnString, OnIdle, 50, &run};
-        char commandLine[MAX_PATH + 2];
-        snprintf(commandLine, sizeof commandLine, "\"%s\"", program);
+        DebugCaptureHooks hooks = {OnString, OnIdle, 50, &run, 0, NULL};
+        WCHAR commandLine[MAX_PATH + 2] = L"\"";
+        MultiByteToWideChar(CP_ACP, 0, program, -1, commandLine + 1, MAX_PATH);
+        lstrcatW(commandLine, L"\"");
         MessageCount = 0;
-        if (!RunUnderDebugger(commandLine, NULL, &hooks, &exitCode)) {
+        int detached = 0;
+        if (!RunUnderDebugger(commandLine, NULL, &hooks, &exitCode, &detached)) {
             snprintf(why, sizeof why, "cannot run %s (error %lu)", program, GetLastError());
             ok = 0;
         }

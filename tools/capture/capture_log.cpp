@@ -1,7 +1,5 @@
 #include "capture_log.h"
 
-#include "file_version.h"
-
 // Lines of our own start so, and message lines with a time of day.
 static const char Mark[] = "====";
 
@@ -9,23 +7,26 @@ static void StampNow(FILE *log)
 {
     SYSTEMTIME now;
     GetLocalTime(&now);
-    char computer[MAX_COMPUTERNAME_LENGTH + 1];
-    DWORD size = sizeof computer;
-    if (!GetComputerNameA(computer, &size))
-        lstrcpyA(computer, "?");
+    WCHAR computer[MAX_COMPUTERNAME_LENGTH + 1];
+    DWORD size = MAX_COMPUTERNAME_LENGTH + 1;
+    char computerUtf8[4 * (MAX_COMPUTERNAME_LENGTH + 1)];
+    if (!GetComputerNameW(computer, &size) ||
+        !WideCharToMultiByte(CP_UTF8, 0, computer, -1, computerUtf8, sizeof computerUtf8, NULL, NULL))
+        lstrcpyA(computerUtf8, "?");
     fprintf(log, "%s %04u-%02u-%02u %02u:%02u:%02u %s ", Mark, now.wYear, now.wMonth, now.wDay, now.wHour,
-            now.wMinute, now.wSecond, computer);
+            now.wMinute, now.wSecond, computerUtf8);
 }
 
-FILE *OpenCaptureLog(const char *logPath, const char *programPath)
+FILE *OpenCaptureLog(const WCHAR *logPath, const WCHAR *programPath, const char *version)
 {
-    FILE *log = fopen(logPath, "a");
+    FILE *log = _wfopen(logPath, L"a");
     if (log == NULL)
         return NULL;
-    char version[64];
-    ReadFileVersion(programPath, version, sizeof version);
+    static char pathUtf8[4 * MAX_PATH];
+    if (!WideCharToMultiByte(CP_UTF8, 0, programPath, -1, pathUtf8, sizeof pathUtf8, NULL, NULL))
+        lstrcpyA(pathUtf8, "?");
     StampNow(log);
-    fprintf(log, "start %s, file version %s\n", programPath, version);
+    fprintf(log, "start %s, file version %s\n", pathUtf8, version);
     fflush(log);
     return log;
 }
@@ -39,13 +40,9 @@ void LogCapturedMessage(FILE *log, const char *escapedText)
     fflush(log);
 }
 
-void CloseCaptureLog(FILE *log, DWORD startError, DWORD exitCode, Outcome outcome)
+void CloseCaptureLog(FILE *log, const char *how, Outcome outcome, const char *outcomeText)
 {
     StampNow(log);
-    if (startError != 0)
-        fprintf(log, "cannot start, error %lu", startError);
-    else
-        fprintf(log, "exit code %lu", exitCode);
-    fprintf(log, ", outcome %d: %s\n", static_cast<int>(outcome), OutcomeText(outcome));
+    fprintf(log, "%s, outcome %d: %s\n", how, static_cast<int>(outcome), outcomeText);
     fclose(log);
 }

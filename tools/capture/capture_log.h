@@ -11,12 +11,13 @@
 #include "outcome.h"
 
 // Opens the log for appending and writes the header: date and time, computer
-// name, the program's path and file version. NULL when it cannot be opened.
-FILE *OpenCaptureLog(const char *logPath, const char *programPath);
+// name, the program's path and file version. Names outside ASCII are
+// written as UTF-8. NULL when it cannot be opened.
+FILE *OpenCaptureLog(const WCHAR *logPath, const WCHAR *programPath, const char *version);
 // One message, already escaped, stamped with the time of day.
 void LogCapturedMessage(FILE *log, const char *escapedText);
-// The footer; also closes the log. startError is nonzero when the program
-// could not be started, and then exitCode means nothing.
-void CloseCaptureLog(FILE *log, DWORD startError, DWORD exitCode, Outcome outcome);
+// The footer; also closes the log. how says how the run ended ("exit code
+// 0"), outcomeText what it achieved.
+void CloseCaptureLog(FILE *log, const char *how, Outcome outcome, const char *outcomeText);
 
 #endif

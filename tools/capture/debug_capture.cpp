@@ -32,12 +32,21 @@ static int ReadDebugString(HANDLE process, const OUTPUT_DEBUG_STRING_INFO *info)
     int wideLength = 0;
     while (wideLength < static_cast<int>(count) && WideText[wideLength] != 0)
         wideLength++;
-    return WideCharToMultiByte(CP_ACP, 0, WideText, wideLength, AnsiText, sizeof AnsiText, NULL, NULL);
+    int length = WideCharToMultiByte(CP_ACP, 0, WideText, wideLength, AnsiText, sizeof AnsiText - 1, NULL, NULL);
+    AnsiText[length] = '\0';
+    return length;
 }
 
+// A debug string read into AnsiText, to hand on once the debuggee goes on.
+struct PendingString {
+    int present;
+    int length; // -1: unreadable
+    DWORD elapsedMs;
+};
+
 // Handles one event; returns the continue status and sets *exited at the end.
-static DWORD HandleDebugEvent(const DEBUG_EVENT *event, HANDLE process, DWORD startMs,
-                              const DebugCaptureHooks *hooks, DWORD *exitCode, int *exited)
+static DWORD HandleDebugEvent(const DEBUG_EVENT *event, HANDLE process, DWORD startMs, PendingString *pending,
+                              DWORD *exitCode, int *exited)
 {
     switch (event->dwDebugEventCode) {
     case CREATE_PROCESS_DEBUG_EVENT:
@@ -50,15 +59,11 @@ static DWORD HandleDebugEvent(const DEBUG_EVENT *event, HANDLE process, DWORD st
         if (event->u.LoadDll.hFile != NULL)
             CloseHandle(event->u.LoadDll.hFile);
         break;
-    case OUTPUT_DEBUG_STRING_EVENT: {
-        DWORD elapsed = MonotonicMs() - startMs;
-        int length = ReadDebugString(process, &event->u.DebugString);
-        if (length < 0)
-            hooks->onString(hooks->context, elapsed, NULL, 0);
-        else
-            hooks->onString(hooks->context, elapsed, AnsiText, static_cast<DWORD>(length));
+    case OUTPUT_DEBUG_STRING_EVENT:
+        pending->present = 1;
+        pending->elapsedMs = MonotonicMs() - startMs;
+        pending->length = ReadDebugString(process, &event->u.DebugString);
         break;
-    }
     case EXCEPTION_DEBUG_EVENT: {
         // The loader's initial breakpoint is ours (a 64-bit build sees a
         // 32-bit program's as STATUS_WX86_BREAKPOINT); every other exception
@@ -78,27 +83,46 @@ static DWORD HandleDebugEvent(const DEBUG_EVENT *event, HANDLE process, DWORD st
     return DBG_CONTINUE;
 }
 
-int RunUnderDebugger(char *commandLine, const char *currentDirectory, const DebugCaptureHooks *hooks,
-                     DWORD *exitCode)
+// How often a stop request is looked at while no event comes.
+static const DWORD StopPollMs = 100;
+
+static DWORD Shorter(DWORD timeout, DWORD candidate)
 {
-    STARTUPINFOA startup;
+    return candidate < timeout ? candidate : timeout;
+}
+
+int RunUnderDebugger(WCHAR *commandLine, const WCHAR *currentDirectory, const DebugCaptureHooks *hooks,
+                     DWORD *exitCode, int *detached)
+{
+    STARTUPINFOW startup;
     ZeroMemory(&startup, sizeof startup);
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info;
+    *detached = 0;
 
     DWORD startMs = MonotonicMs();
-    if (!CreateProcessA(NULL, commandLine, NULL, NULL, FALSE, DEBUG_ONLY_THIS_PROCESS, NULL, currentDirectory,
+    if (!CreateProcessW(NULL, commandLine, NULL, NULL, FALSE, DEBUG_ONLY_THIS_PROCESS, NULL, currentDirectory,
                         &startup, &info))
         return 0;
+    // Windows would end the debuggee with us; quillset killed between its
+    // disable and enable leaves the controller disabled.
+    DebugSetProcessKillOnExit(FALSE);
 
     // onIdle runs about every idleIntervalMs, whether or not events come.
     DWORD nextIdleMs = startMs + hooks->idleIntervalMs;
     int exited = 0;
     int ok = 1;
     while (!exited) {
+        DWORD now = MonotonicMs();
+        if ((hooks->stopRequest != NULL && *hooks->stopRequest) ||
+            (hooks->detachAfterMs != 0 && now - startMs >= hooks->detachAfterMs)) {
+            // Should this fail, our exit detaches all the same.
+            DebugActiveProcessStop(info.dwProcessId);
+            *detached = 1;
+            break;
+        }
         DWORD timeout = INFINITE;
         if (hooks->onIdle != NULL) {
-            DWORD now = MonotonicMs();
             if (static_cast<LONG>(nextIdleMs - now) <= 0) {
                 // The exit event still comes, and ends the loop as usual.
                 if (!hooks->onIdle(hooks->context, now - startMs))
@@ -107,6 +131,10 @@ int RunUnderDebugger(char *commandLine, const char *currentDirectory, const Debu
             }
             timeout = nextIdleMs - now;
         }
+        if (hooks->detachAfterMs != 0)
+            timeout = Shorter(timeout, hooks->detachAfterMs - (now - startMs));
+        if (hooks->stopRequest != NULL)
+            timeout = Shorter(timeout, StopPollMs);
         DEBUG_EVENT event;
         if (!WaitForDebugEvent(&event, timeout)) {
             if (GetLastError() != ERROR_SEM_TIMEOUT) {
@@ -115,8 +143,12 @@ int RunUnderDebugger(char *commandLine, const char *currentDirectory, const Debu
             }
             continue;
         }
-        DWORD status = HandleDebugEvent(&event, info.hProcess, startMs, hooks, exitCode, &exited);
+        PendingString pending = {0, 0, 0};
+        DWORD status = HandleDebugEvent(&event, info.hProcess, startMs, &pending, exitCode, &exited);
         ContinueDebugEvent(event.dwProcessId, event.dwThreadId, status);
+        if (pending.present)
+            hooks->onString(hooks->context, pending.elapsedMs, pending.length < 0 ? NULL : AnsiText,
+                            pending.length < 0 ? 0 : static_cast<DWORD>(pending.length));
     }
 
     if (!ok) {

@@ -5,9 +5,10 @@
 
 #include <windows.h>
 
-// Called once per OutputDebugString of the debuggee. The text is ANSI, without
-// its terminator; length counts its bytes. A string that could not be read
-// from the debuggee arrives as NULL. Milliseconds count from just before the
+// Called once per OutputDebugString of the debuggee, after the debuggee was
+// let go on, so a slow callback does not hold it. The text is ANSI and
+// terminated; length counts its bytes. A string that could not be read from
+// the debuggee arrives as NULL. Milliseconds count from just before the
 // debuggee was created.
 typedef void (*DebugStringProc)(void *context, DWORD elapsedMs, const char *text, DWORD length);
 
@@ -23,13 +24,19 @@ struct DebugCaptureHooks {
     DebugIdleProc onIdle; // may be NULL
     DWORD idleIntervalMs; // used only with onIdle
     void *context;
+    // Either lets the debuggee run on without us: after detachAfterMs (0:
+    // never), or as soon as *stopRequest (may be NULL) is nonzero.
+    DWORD detachAfterMs;
+    volatile LONG *stopRequest;
 };
 
-// Starts commandLine (CreateProcessA may modify it) in currentDirectory (NULL:
-// ours) and debugs it until it exits. Returns 1 with the debuggee's exit
-// code, or 0 when it could not be started or debugged; GetLastError says why.
-int RunUnderDebugger(char *commandLine, const char *currentDirectory, const DebugCaptureHooks *hooks,
-                     DWORD *exitCode);
+// Starts commandLine (CreateProcessW may modify it) in currentDirectory
+// (NULL: ours) and debugs it until it exits or we detach. The debuggee never
+// dies with us: should we end first, it runs on. Returns 1 with the
+// debuggee's exit code or *detached set, or 0 when it could not be started
+// or debugged; GetLastError says why.
+int RunUnderDebugger(WCHAR *commandLine, const WCHAR *currentDirectory, const DebugCaptureHooks *hooks,
+                     DWORD *exitCode, int *detached);
 
 // Writes text as a C-like literal body: \n, \r, \t, \\, \" and \xNN for
 // other control and non-ASCII bytes, so line feeds and message boundaries stay

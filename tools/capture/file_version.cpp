@@ -8,12 +8,12 @@
 // DWORD boundary; its value, the fixed part, follows.
 static const DWORD FixedInfoOffset = 40;
 
-int ReadFileVersion(const char *path, char *out, DWORD outSize)
+int ReadFileVersion(const WCHAR *path, char *out, DWORD outSize)
 {
     lstrcpynA(out, "unknown", outSize);
     // Mapped as data, never run: no DllMain, no imports resolved, and no
     // version.dll that a planted copy beside us could stand in for.
-    HMODULE module = LoadLibraryExA(path, NULL, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    HMODULE module = LoadLibraryExW(path, NULL, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
     if (module == NULL)
         return 0;
     int found = 0;

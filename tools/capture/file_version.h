@@ -6,6 +6,6 @@
 
 // Writes "major.minor.build.revision" and returns 1, or writes "unknown" and
 // returns 0 when the file has no readable version resource.
-int ReadFileVersion(const char *path, char *out, DWORD outSize);
+int ReadFileVersion(const WCHAR *path, char *out, DWORD outSize);
 
 #endif

@@ -1,3 +1,4 @@
+#include <stdio.h>
 #include <string.h>
 
 #include "outcome.h"
@@ -7,6 +8,7 @@ enum OutcomeEvent {
     SmWritten,
     SdWritten,
     KeyFailed,
+    ValueFailed,
     StateChanged,
     DisablePassEnded,
     EnablePassFailed,
@@ -24,8 +26,8 @@ static const struct {
     {"SdHost reg key value set correctly!", SdWritten},
     {"Access to the kvcard Parameters key was denied: run quillset as administrator ", KeyFailed},
     {"RegOpenKeyEx SDHost Failed!", KeyFailed},
-    {"Error setting SMEnable registry value!", KeyFailed},
-    {"Error setting the registry value!", KeyFailed},
+    {"Error setting SMEnable registry value!", ValueFailed},
+    {"Error setting the registry value!", ValueFailed},
     {"Changed State on Device ID \n", StateChanged},
     {"Device Disabled from RestartDevice \n", DisablePassEnded},
     {"Enabling the controller failed, trying again in 1s \n", EnablePassFailed},
@@ -50,6 +52,7 @@ void NoteOutcomeMessage(OutcomeState *state, const char *text)
         case SmWritten: state->smWritten = 1; break;
         case SdWritten: state->sdWritten = 1; break;
         case KeyFailed: state->keyFailed = 1; break;
+        case ValueFailed: state->valueFailed = 1; break;
         // A pass changes the state at most once; of a retried enable pass
         // only the last attempt counts.
         case StateChanged: state->passChanged = 1; break;
@@ -65,17 +68,22 @@ void NoteOutcomeMessage(OutcomeState *state, const char *text)
     }
 }
 
+// The enable pass's change is the one still pending when the run ends.
+static int Restarted(const OutcomeState *state)
+{
+    return state->disableChanged && state->passChanged && !state->leftDisabled;
+}
+
 Outcome FinalOutcome(const OutcomeState *state)
 {
-    if (state->keyFailed)
+    if (state->keyFailed || state->valueFailed)
         return OutcomeKeyFailed;
     if (!state->settingsRead)
         return OutcomeNotApplied;
     // A run cut short between the two writes applied nothing whole.
     if (!state->smWritten || !state->sdWritten)
         return OutcomeNotApplied;
-    // The enable pass's change is the one still pending when the run ends.
-    if (!state->disableChanged || !state->passChanged || state->leftDisabled)
+    if (!Restarted(state))
         return OutcomeNotRestarted;
     return state->rebootPending ? OutcomeRebootPending : OutcomeRestarted;
 }
@@ -87,8 +95,28 @@ const char *OutcomeText(Outcome outcome)
     case OutcomeNotApplied: return "settings not applied";
     case OutcomeKeyFailed: return "driver key missing or denied, nothing written";
     case OutcomeNotRestarted: return "values written, controller not restarted";
+    case OutcomeStillRunning: return "quillset still running: it goes on without qscapture";
     case OutcomeCannotStart: return "program could not be started";
     case OutcomeRebootPending: return "values written, controller restarts at the next reboot";
     }
     return "";
+}
+
+void DescribeOutcome(const OutcomeState *state, Outcome outcome, DWORD runningSeconds, char *out, DWORD outSize)
+{
+    if (outcome == OutcomeStillRunning) {
+        snprintf(out, outSize, "quillset still running after %lu s: it goes on without qscapture", runningSeconds);
+        return;
+    }
+    // Only a key that could not be opened at all means nothing was written.
+    if (outcome != OutcomeKeyFailed || (!state->valueFailed && !state->smWritten && !state->sdWritten)) {
+        lstrcpynA(out, OutcomeText(outcome), outSize);
+        return;
+    }
+    // A failed open for SDSwitch ends the run before the restart.
+    const char *restart = "not restarted";
+    if (!state->keyFailed && Restarted(state))
+        restart = state->rebootPending ? "restarts at the next reboot" : "restarted";
+    snprintf(out, outSize, "SMEnable %s, SDSwitch %s, controller %s", state->smWritten ? "written" : "not written",
+             state->sdWritten ? "written" : "not written", restart);
 }

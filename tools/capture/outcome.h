@@ -10,12 +10,13 @@ enum Outcome {
     OutcomeNotApplied = 1,
     OutcomeKeyFailed = 2,
     OutcomeNotRestarted = 3,
+    OutcomeStillRunning = 4,
     OutcomeCannotStart = 127,
     OutcomeRebootPending = 3010,
 };
 
 struct OutcomeState {
-    int settingsRead, smWritten, sdWritten, keyFailed;
+    int settingsRead, smWritten, sdWritten, keyFailed, valueFailed;
     int passChanged, disableChanged, enableChanged, leftDisabled, rebootPending;
 };
 
@@ -25,5 +26,9 @@ void NoteOutcomeMessage(OutcomeState *state, const char *text);
 Outcome FinalOutcome(const OutcomeState *state);
 // A few words for the log.
 const char *OutcomeText(Outcome outcome);
+// The outcome's words for this run: OutcomeText, but a partial write says
+// which value was written and what became of the restart, and a run left
+// behind says after how long.
+void DescribeOutcome(const OutcomeState *state, Outcome outcome, DWORD runningSeconds, char *out, DWORD outSize);
 
 #endif

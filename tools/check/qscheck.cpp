@@ -1,11 +1,15 @@
 // qscheck: tells what quillset will make of a settings file, before the file
-// goes out to many machines. The reading is quillset's own, from job/.
+// goes out to many machines, and writes one that cannot be misread. The
+// reading is quillset's own, from job/.
 #include <stdio.h>
 
 #include "job.h"
+#include "replace_file.h"
+#include "settings_text.h"
 
 static const char Usage[] =
     "usage: qscheck [file]\n"
+    "       qscheck --write SMEnable=<0|1> SDSwitch=<0-3> [file]\n"
     "\n"
     "Reads a settings file the way quillset reads it (default:\n"
     "%windir%\\kvinst\\kvconfig.txt) and prints every entry with its line, which\n"
@@ -15,12 +19,47 @@ static const char Usage[] =
     "table, colons that start other entries, line breaks among the nine skipped\n"
     "bytes. Non-printing bytes show as \\xNN.\n"
     "\n"
+    "--write replaces the file with one holding the two values (names in any\n"
+    "case), keeps the previous file as kvconfig.txt.bak, creates a missing folder\n"
+    "and then prints the report of the new file.\n"
+    "\n"
     "Exit code: 0 quillset would write values, 1 it would write nothing,\n"
-    "2 the file cannot be opened or the command line is wrong.\n";
+    "2 the file cannot be opened or written, or the command line is wrong.\n";
 
 static const int WouldWrite = 0;
 static const int WouldWriteNothing = 1;
 static const int CannotCheck = 2;
+
+// Paths may hold letters outside the ANSI code page. A console shows them
+// through its wide-character call, whatever its code page; anywhere else the
+// text goes out as UTF-8, of which all our other output is the ASCII part.
+static int PrintWide(FILE *stream, const wchar_t *text)
+{
+    HANDLE handle = GetStdHandle(stream == stderr ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE);
+    int length = lstrlenW(text);
+    DWORD mode, written;
+    if (GetConsoleMode(handle, &mode)) {
+        fflush(stream);
+        return WriteConsoleW(handle, text, length, &written, NULL);
+    }
+    int size = WideCharToMultiByte(CP_UTF8, 0, text, length, NULL, 0, NULL, NULL);
+    char *utf8 = static_cast<char *>(LocalAlloc(LMEM_FIXED, size + 1));
+    if (utf8 == NULL)
+        return 0;
+    int ok = WideCharToMultiByte(CP_UTF8, 0, text, length, utf8, size + 1, NULL, NULL) == size &&
+             fwrite(utf8, 1, size, stream) == static_cast<size_t>(size);
+    LocalFree(utf8);
+    return ok;
+}
+
+// One line: before, the path or argument, after.
+static void Say(FILE *stream, const char *before, const wchar_t *text, const char *after)
+{
+    fputs(before, stream);
+    PrintWide(stream, text);
+    fputs(after, stream);
+    fputc('\n', stream);
+}
 
 static const int SkippedBytes = 9;
 
@@ -143,23 +182,24 @@ static int Summarize(const Report *report, int found)
     return WouldWrite;
 }
 
-static int CheckFile(const char *path)
+static int CheckFile(const wchar_t *path)
 {
-    FILE *text = fopen(path, "r");
+    FILE *text = _wfopen(path, L"r");
     if (text == NULL) {
-        fprintf(stderr, "qscheck: cannot open %s\n", path);
+        Say(stderr, "qscheck: cannot open ", path, "");
         return CannotCheck;
     }
-    FILE *bytes = fopen(path, "rb");
+    FILE *bytes = _wfopen(path, L"rb");
     if (bytes == NULL) {
         fclose(text);
-        fprintf(stderr, "qscheck: cannot open %s\n", path);
+        Say(stderr, "qscheck: cannot open ", path, "");
         return CannotCheck;
     }
 
-    printf("%s\n", path);
+    Say(stdout, "", path, "");
     int result = WouldWriteNothing;
-    const char *refusal = SettingsFileRefusal(path);
+    const char *refusal = SettingsBytesRefusal(bytes);
+    rewind(bytes);
     if (refusal != NULL) {
         PrintRefusal(refusal);
         printf("quillset would write nothing\n");
@@ -177,28 +217,85 @@ static int CheckFile(const char *path)
     return result;
 }
 
-int main(int argc, char **argv)
+static int SayArgsFault(const WriteArgs *parsed, const wchar_t *const *args)
 {
-    // Administrators may run it elevated from a download folder too.
-    SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
-    if (argc > 1 && (lstrcmpA(argv[1], "/?") == 0 || lstrcmpA(argv[1], "-h") == 0 ||
-                     lstrcmpA(argv[1], "--help") == 0)) {
-        fputs(Usage, stdout);
-        return 0;
+    static const wchar_t *const missing[] = {L"SMEnable=<0|1>", L"SDSwitch=<0-3>"};
+    const wchar_t *arg = args[parsed->faultIndex];
+    switch (parsed->fault) {
+    case UnknownSetting:
+        Say(stderr, "qscheck: unknown setting '", arg, "': use SMEnable=<0|1> and SDSwitch=<0-3>");
+        break;
+    case ValueOutOfRange:
+        Say(stderr, "qscheck: value out of range in '", arg, "': SMEnable takes 0 or 1, SDSwitch 0 to 3");
+        break;
+    case SettingTwice: Say(stderr, "qscheck: a setting is given twice: '", arg, "'"); break;
+    case SettingMissing: Say(stderr, "qscheck: ", missing[parsed->faultIndex], " is missing"); break;
+    case SecondFile: Say(stderr, "qscheck: more than one file: '", arg, "'"); break;
+    case ArgsFine: break;
     }
-    if (argc > 2 || (argc == 2 && argv[1][0] == '-')) {
-        fputs(Usage, stderr);
-        return CannotCheck;
-    }
+    fputs("qscheck: nothing written\n", stderr);
+    return CannotCheck;
+}
 
-    if (argc == 2)
-        return CheckFile(argv[1]);
-    char path[MAX_PATH];
-    UINT length = GetWindowsDirectoryA(path, MAX_PATH);
-    if (length == 0 || length + sizeof "\\kvinst\\kvconfig.txt" > MAX_PATH) {
+// qscheck --write: the file, then its report.
+static int WriteSettings(int count, wchar_t *const *args, const wchar_t *defaultPath)
+{
+    WriteArgs parsed;
+    if (!ParseWriteArgs(count, args, &parsed))
+        return SayArgsFault(&parsed, args);
+    const wchar_t *path = parsed.file != NULL ? parsed.file : defaultPath;
+    if (path == NULL) {
         fprintf(stderr, "qscheck: cannot find the Windows folder\n");
         return CannotCheck;
     }
-    lstrcatA(path, "\\kvinst\\kvconfig.txt");
+    char text[256];
+    size_t length = 0;
+    const char *why = "";
+    DWORD error = 0;
+    if (!SettingsFileText(parsed.smEnable, parsed.sdSwitch, text, sizeof text, &length) ||
+        !ReplaceFileBytes(path, text, static_cast<DWORD>(length), &why, &error)) {
+        char reason[160];
+        snprintf(reason, sizeof reason, error == 0 ? ": %s" : error == ERROR_ACCESS_DENIED
+                                                                 ? ": %s (error %lu, access denied)"
+                                                                 : ": %s (error %lu)",
+                 why, error);
+        Say(stderr, "qscheck: cannot write ", path, reason);
+        fputs("qscheck: nothing written\n", stderr);
+        return CannotCheck;
+    }
     return CheckFile(path);
+}
+
+static int IsHelp(const wchar_t *arg)
+{
+    return lstrcmpW(arg, L"/?") == 0 || lstrcmpW(arg, L"-h") == 0 || lstrcmpW(arg, L"--help") == 0;
+}
+
+int wmain(int argc, wchar_t **argv)
+{
+    // Administrators may run it elevated from a download folder too.
+    SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (argc > 1 && IsHelp(argv[1])) {
+        fputs(Usage, stdout);
+        return 0;
+    }
+    wchar_t defaultPath[MAX_PATH];
+    UINT length = GetWindowsDirectoryW(defaultPath, MAX_PATH);
+    int found = length != 0 && length + sizeof "\\kvinst\\kvconfig.txt" <= MAX_PATH;
+    if (found)
+        lstrcatW(defaultPath, L"\\kvinst\\kvconfig.txt");
+
+    if (argc > 1 && lstrcmpW(argv[1], L"--write") == 0)
+        return WriteSettings(argc - 2, argv + 2, found ? defaultPath : NULL);
+    if (argc > 2 || (argc == 2 && argv[1][0] == L'-')) {
+        fputs(Usage, stderr);
+        return CannotCheck;
+    }
+    if (argc == 2)
+        return CheckFile(argv[1]);
+    if (!found) {
+        fprintf(stderr, "qscheck: cannot find the Windows folder\n");
+        return CannotCheck;
+    }
+    return CheckFile(defaultPath);
 }
