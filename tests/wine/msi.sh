@@ -62,7 +62,7 @@ event_source() {
   fi
 }
 versions() {
-  win reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Installer\UserData\S-1-5-18\Products' /s
+  win reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Installer\UserData\S-1-5-18\Products' /s $view
   local listed
   listed=$(tr -d '\r' < "$out" | sed -n 's/.*DisplayVersion.*REG_SZ *//p' | sort | paste -sd ' ' -)
   [ "$listed" = "$1" ] || fail "installed versions '$listed', expected '$1'"
@@ -70,6 +70,9 @@ versions() {
 settings_file() {
   cmp -s "$settings" "$prefix/settings.expected" || fail "the settings file changed"
 }
+# reg.exe may be the 32-bit one, which would see a copy of HKLM\Software.
+view=
+[ "$WINEARCH" = win32 ] || view=/reg:64
 all_files='README.txt qscapture.exe qscheck.exe quillset.exe'
 
 start=$(date +%s)
