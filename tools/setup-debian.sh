@@ -9,6 +9,7 @@ packages=(
   wine wine32:i386 wine64 icoutils
   clang libclang-rt-14-dev lld
   git osslsigncode openssl unzip strip-nondeterminism
+  wixl msitools faketime
 )
 
 sudo=""
