@@ -67,8 +67,9 @@ for zip in a/quillset/dist/*.zip; do
   grep -q " $msi\$" a/quillset/dist/SHA256SUMS || fail "dist/SHA256SUMS does not list $msi"
   osslsigncode verify -CAfile cert/cert.pem -in "a/quillset/dist/$msi" > "$msi.verify" 2>&1 || fail "$msi does not verify"
   msiextract -C "$msi.files" "a/quillset/dist/$msi" > /dev/null || fail "$msi cannot be unpacked"
+  # msiextract names the Program Files folder only for the 32-bit package.
   for file in quillset.exe qscapture.exe qscheck.exe README.txt; do
-    cmp -s "$msi.files/quillset/$file" "$name/$file" || fail "$msi: $file is not the zip's"
+    cmp -s "$(find "$msi.files" -name "$file")" "$name/$file" || fail "$msi: $file is not the zip's"
   done
 done
 
