@@ -64,22 +64,6 @@ static void CopyOutput(MSIHANDLE install, HANDLE output, HANDLE process, DWORD *
     *exitCode = (DWORD)-1;
 }
 
-static int StartChild(MSIHANDLE install, char *command, HANDLE output, PROCESS_INFORMATION *child)
-{
-  STARTUPINFOA startup;
-  ZeroMemory(&startup, sizeof startup);
-  startup.cb = sizeof startup;
-  startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdOutput = output;
-  startup.hStdError = output;
-  if (CreateProcessA(NULL, command, NULL, NULL, TRUE, CREATE_NO_WINDOW, NULL, NULL, &startup, child))
-    return 1;
-  char text[600];
-  snprintf(text, sizeof text, "quillset: could not start %.400s, error %lu", command, GetLastError());
-  LogLine(install, text);
-  return 0;
-}
-
 static int RunCommand(MSIHANDLE install, char *command, DWORD *exitCode)
 {
   SECURITY_ATTRIBUTES inherit = {sizeof inherit, NULL, TRUE};
@@ -89,14 +73,25 @@ static int RunCommand(MSIHANDLE install, char *command, DWORD *exitCode)
     return 0;
   }
   SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+  STARTUPINFOA startup;
+  ZeroMemory(&startup, sizeof startup);
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdOutput = writeEnd;
+  startup.hStdError = writeEnd;
   PROCESS_INFORMATION child;
-  int started = StartChild(install, command, writeEnd, &child);
+  int started = CreateProcessA(NULL, command, NULL, NULL, TRUE, CREATE_NO_WINDOW, NULL, NULL, &startup, &child) != 0;
+  DWORD error = GetLastError();
   // Only the child may hold the write end, or the read never ends.
   CloseHandle(writeEnd);
   if (started) {
     CopyOutput(install, readEnd, child.hProcess, exitCode);
     CloseHandle(child.hThread);
     CloseHandle(child.hProcess);
+  } else {
+    char text[600];
+    snprintf(text, sizeof text, "quillset: could not start %.400s, error %lu", command, error);
+    LogLine(install, text);
   }
   CloseHandle(readEnd);
   return started;
