@@ -11,6 +11,7 @@ TEST_F(JobTest, OutcomeOfRestarts)
         std::set<std::string> failing;
         DWORD installFlags;
         Outcome outcome;
+        const char *text = nullptr; // what the log and the event say, where it is built
     } table[] = {
         {{}, 0, OutcomeRestarted},
         {{}, DI_NEEDREBOOT, OutcomeRebootPending},
@@ -18,6 +19,10 @@ TEST_F(JobTest, OutcomeOfRestarts)
         {{"SetupDiCallClassInstaller#2", "SetupDiCallClassInstaller#3"}, 0, OutcomeRestarted},
         {{"SetupDiCallClassInstaller#2", "SetupDiCallClassInstaller#3", "SetupDiCallClassInstaller#4"}, 0,
          OutcomeNotRestarted},
+        // A partial write says which value it wrote, and the restart still runs.
+        {{"RegSetValueExA#1"}, 0, OutcomeKeyFailed, "SMEnable not written, SDSwitch written, controller restarted"},
+        {{"RegSetValueExA#2"}, DI_NEEDREBOOT, OutcomeKeyFailed,
+         "SMEnable written, SDSwitch not written, controller restarts at the next reboot"},
     };
     for (const auto &row : table) {
         SetUp();
@@ -31,6 +36,11 @@ TEST_F(JobTest, OutcomeOfRestarts)
         for (const std::string &message : fake::world.log)
             NoteOutcomeMessage(&state, message.c_str());
         EXPECT_EQ(FinalOutcome(&state), row.outcome) << row.failing.size() << " failing, flags " << row.installFlags;
+        if (row.text != nullptr) {
+            char text[128];
+            DescribeOutcome(&state, FinalOutcome(&state), 0, text, sizeof text);
+            EXPECT_STREQ(text, row.text);
+        }
     }
 }
 

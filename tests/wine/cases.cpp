@@ -115,6 +115,29 @@ const Case Cases[] = {
 
 const int CaseCount = sizeof Cases / sizeof Cases[0];
 
+// qscapture's log lines, written out as it escapes them.
+#define LOGGED_OPENED DIRS, CD_SET, "\"The file 'kvconfig.txt' was opened sucessfully \\n\""
+#define LOGGED_CLOSED "\"The file 'kvconfig.txt' was closed successfully! \\n\""
+#define LOGGED_READ                                                                                  \
+    LOGGED_OPENED, "\"ID Param: 1 \\n\"", "\"SMEnable Value: 0 \\n\"", "\"ID Param: 2 \\n\"",          \
+        "\"SdHost Value: 3 \\n\"", LOGGED_CLOSED, "\"Always config Params \\n\""
+#define LOGGED_ORDINARY_RUN                                                                          \
+    LOGGED_READ, "\"Registry Key Exists and was opened successfully! \"", "\"SMEnable value Set!\"",      \
+        "\"RegOpenKeyEx SDHost sucessful!\"", "\"SD Registry Key present\"",                             \
+        "\"SdHost reg key value set correctly!\""
+#define LOGGED_WAIT "\"Reg key does not exist yet, wait 1s. \""
+#define LOGGED_GAVE_UP                                                                               \
+    LOGGED_WAIT, LOGGED_WAIT, LOGGED_WAIT, LOGGED_WAIT, LOGGED_WAIT, LOGGED_WAIT, LOGGED_WAIT,          \
+        LOGGED_WAIT, LOGGED_WAIT, LOGGED_WAIT, "\"RegOpenKeyEx SDHost Failed!\"",                         \
+        "\"Error Waiting or Updating parameters \\n\""
+#define LOGGED_RESTARTED                                                                             \
+    WOW64, CHANGE, "\"Device Disabled from RestartDevice \\n\"", CHANGE,                             \
+        "\"Device Re-Enabled from RestartDevice \\n\""
+// Wine's trace of a ReportEventW call: its type and event ID.
+#define WARNING_EVENT(id) "type 0x0002, ID 0x" id
+#define ERROR_EVENT(id) "type 0x0001, ID 0x" id
+#define EVENT_VERSION "L\"" QUILLSET_VERSION ".0\""
+
 // The administrator's tools. A world of a settings file alone, for qscheck.
 #define FILE_ONLY(text) {"", BYTES(text), KeyAbsent, {}, NoValue, NoValue, 0, {}}
 #define NOTHING "quillset would write nothing"
@@ -143,20 +166,42 @@ const ToolCase ToolCases[] = {
     {"check.ctrl_z", Check, 0, FILE_ONLY(ORDINARY_FILE "\x1a"), 1, 1, WARNED_REFUSED("holds a Ctrl-Z byte: remove it")},
     {"check.no_file", Check, 0, {"", NO_BYTES(NoFile), KeyAbsent, {}, NoValue, NoValue, 0, {}}, 2, 2, {}},
 
-    // qscapture --outcome --log: the log holds exactly the run's messages.
+    // qscapture --outcome --log: the log holds exactly the run's messages, and
+    // with --eventlog Wine traces the event's type and ID, then its strings.
     {"capture.ordinary", Capture, 0,
-     {"", BYTES(ORDINARY_FILE), KeyPresent, {CONTROLLER}, 0, 3, 0, {ORDINARY_RUN, RESTARTED}}, 3, 0, {}},
+     {"", BYTES(ORDINARY_FILE), KeyPresent, {CONTROLLER}, 0, 3, 0, {LOGGED_ORDINARY_RUN, LOGGED_RESTARTED}}, 3, 0,
+     {WARNING_EVENT("000003eb"), "L\"3\"", "L\"values written, controller not restarted\"", EVENT_VERSION},
+     "--eventlog", NULL},
     {"capture.no_key", Capture, 0,
-     {"", BYTES(ORDINARY_FILE), KeyAbsent, {CONTROLLER}, 0, 3, 0, {OPENED, SM("0"), SD("3"), CLOSED, CONFIG, GAVE_UP}},
-     2, 2, {}},
+     {"", BYTES(ORDINARY_FILE), KeyAbsent, {CONTROLLER}, 0, 3, 0, {LOGGED_READ, LOGGED_GAVE_UP}}, 2, 2,
+     {ERROR_EVENT("000003ea"), "L\"2\"", "L\"driver key missing or denied, nothing written\"", EVENT_VERSION},
+     "--eventlog", NULL},
     {"capture.no_file", Capture, 0,
      {"", NO_BYTES(NoFile), KeyPresent, {CONTROLLER}, 0, 0, 0,
-      {DIRS, CD_SET, "The file 'kvconfig.txt' could not be opened \n"}},
-     1, 1, {}},
+      {DIRS, CD_SET, "\"The file 'kvconfig.txt' could not be opened \\n\""}},
+     1, 1, {}, "", NULL},
     {"capture.refused", Capture, 0,
      {"", BYTES("SD host switch :2 value = 3\n"), KeyPresent, {CONTROLLER}, 0, 0, 0,
-      {REFUSED("has a line end without CR: save it with CR LF line ends")}},
-     1, 1, {}},
+      {LOGGED_OPENED, "\"The file 'kvconfig.txt' has a line end without CR: save it with CR LF line ends \\n\"",
+       LOGGED_CLOSED}},
+     1, 1, {}, "", NULL},
+    // qscapture lets go after one second; quillset runs on, and writes the
+    // values once the key appears (the values below).
+    {"capture.timeout", Capture, 0,
+     {"", BYTES(ORDINARY_FILE), KeyAbsent, {CONTROLLER}, 0, 3, 0, {LOGGED_READ, LOGGED_WAIT}}, 4, 4,
+     {ERROR_EVENT("000003ec"), "L\"4\"", "L\"quillset still running after 1 s: it goes on without qscapture\"",
+      EVENT_VERSION},
+     "--eventlog --timeout 1",
+     "detached (timeout), outcome 4: quillset still running after 1 s: it goes on without qscapture"},
+    // Ended by a deployment tool's time-out, or stopped with Ctrl+C, qscapture
+    // leaves quillset running.
+    {"capture.killed", Capture, 0,
+     {"", BYTES(ORDINARY_FILE), KeyAbsent, {CONTROLLER}, 0, 3, 0, {LOGGED_READ, LOGGED_WAIT}}, 9, 9, {}, "", ""},
+    {"capture.ctrl_c", Capture, 0,
+     {"", BYTES(ORDINARY_FILE), KeyAbsent, {CONTROLLER}, 0, 3, 0, {LOGGED_READ, LOGGED_WAIT}}, 4, 4, {}, "",
+     "detached (Ctrl+C), outcome 4: quillset still running after 1 s: it goes on without qscapture"},
+    {"capture.register_eventlog", Register, 0, {"", NO_BYTES(NoDirectory), KeyAbsent, {}, NoValue, NoValue, 0, {}},
+     0, 0, {}, NULL, NULL},
 };
 
 const int ToolCaseCount = sizeof ToolCases / sizeof ToolCases[0];

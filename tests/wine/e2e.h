@@ -46,14 +46,23 @@ extern const Case Cases[];
 extern const int CaseCount;
 
 // Cases of the administrator's tools, each with a world built as for a case.
-enum Tool { Check, Capture };
+// Register adds qscapture's event source, checks it and removes it.
+enum Tool { Check, Capture, Register };
 struct ToolCase {
     const char *name;
     Tool tool;
     int defaultFile; // Check: no file named on the command line
-    Case run;        // the world; for Capture also the messages its log must hold
+    Case run;        // the world; for Capture also the lines its log must hold
     DWORD exitCode, exitCodeOnWindows;
-    const char *lines[8]; // Check: lines its output holds, in this order
+    // Check: lines its output holds, in this order. Capture: what Wine
+    // traces of the event (the type and ID, then strings).
+    const char *lines[8];
+    const char *options = ""; // Capture: qscapture's options besides --log and --outcome
+    // Capture: how the log ends. NULL: "exit code 0, outcome <exit code>: ...";
+    // "": no footer, as the case ends qscapture after a second; "detached
+    // (Ctrl+C)...": the case presses Ctrl+C after a second. Otherwise the key
+    // appears once qscapture is gone, and quillset must still write the values.
+    const char *footer = NULL;
 };
 extern const ToolCase ToolCases[];
 extern const int ToolCaseCount;

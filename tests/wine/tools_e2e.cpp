@@ -1,32 +1,59 @@
 // Runs the administrator's tools against a built world: qscheck on a settings
-// file, and qscapture --outcome --log around quillset.exe.
+// file, qscapture --outcome --log around quillset.exe, and qscapture's event
+// source registration.
 #include <stdio.h>
 #include <string.h>
 
 #include "debug_capture.h"
 #include "e2e.h"
 
-static const DWORD HungAfterMs = 60000;
+#include <tlhelp32.h>
 
-// Starts commandLine with stdout and stderr going to outputPath and waits for it.
-static int RunTool(char *commandLine, const char *outputPath, DWORD *exitCode)
+static const DWORD HungAfterMs = 60000;
+static const DWORD KilledExitCode = 9;
+static const DWORD InterruptAfterMs = 1000;
+
+enum Interruption { NoInterruption, Killed, CtrlC };
+
+// Sends Ctrl+C to the console of process, leaving ours for it.
+static void SendCtrlC(DWORD process)
+{
+    FreeConsole();
+    if (AttachConsole(process)) {
+        SetConsoleCtrlHandler(NULL, TRUE);
+        GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0);
+    }
+}
+
+// Starts commandLine with stdout and stderr going to outputPath and waits for
+// it; or after a second ends it, as a deployment tool's time-out would, or
+// presses Ctrl+C in its console.
+static int RunTool(WCHAR *commandLine, const WCHAR *outputPath, DWORD *exitCode,
+                   Interruption interruption = NoInterruption)
 {
     SECURITY_ATTRIBUTES inherited = {sizeof inherited, NULL, TRUE};
-    HANDLE output = CreateFileA(outputPath, GENERIC_WRITE, FILE_SHARE_READ, &inherited, CREATE_ALWAYS,
+    HANDLE output = CreateFileW(outputPath, GENERIC_WRITE, FILE_SHARE_READ, &inherited, CREATE_ALWAYS,
                                 FILE_ATTRIBUTE_NORMAL, NULL);
     if (output == INVALID_HANDLE_VALUE)
         return 0;
-    STARTUPINFOA startup;
+    STARTUPINFOW startup;
     ZeroMemory(&startup, sizeof startup);
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
     startup.hStdOutput = startup.hStdError = output;
     PROCESS_INFORMATION info;
-    int ok = CreateProcessA(NULL, commandLine, NULL, NULL, TRUE, 0, NULL, NULL, &startup, &info);
+    int ok = CreateProcessW(NULL, commandLine, NULL, NULL, TRUE, interruption == CtrlC ? CREATE_NEW_CONSOLE : 0, NULL,
+                            NULL, &startup, &info);
     CloseHandle(output);
     if (!ok)
         return 0;
+    if (interruption != NoInterruption && WaitForSingleObject(info.hProcess, InterruptAfterMs) == WAIT_TIMEOUT) {
+        if (interruption == Killed)
+            TerminateProcess(info.hProcess, KilledExitCode);
+        else
+            SendCtrlC(info.dwProcessId);
+    }
     ok = WaitForSingleObject(info.hProcess, HungAfterMs) == WAIT_OBJECT_0 &&
          GetExitCodeProcess(info.hProcess, exitCode);
     if (!ok)
@@ -38,9 +65,9 @@ static int RunTool(char *commandLine, const char *outputPath, DWORD *exitCode)
 
 static char Text[256 * 1024];
 
-static int ReadText(const char *path)
+static int ReadText(const WCHAR *path)
 {
-    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+    HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
     DWORD read = 0;
     int ok = file != INVALID_HANDLE_VALUE && ReadFile(file, Text, sizeof Text - 1, &read, NULL);
     if (file != INVALID_HANDLE_VALUE)
@@ -65,14 +92,35 @@ static int NextLine(const char **cursor, char *line, DWORD size)
     return 1;
 }
 
+// Wine's trace of a ReportEventW call as the table writes it: the fixme line
+// as "type 0x0001, ID 0x000003ea", a string as its L"..." literal.
+static int EventTrace(const char *line, char *out, DWORD size)
+{
+    const char *call = strstr(line, "fixme:advapi:ReportEventW (");
+    unsigned type, id;
+    if (call != NULL && sscanf(call, "fixme:advapi:ReportEventW (%*[^,],0x%x,0x%*x,0x%x", &type, &id) == 2) {
+        snprintf(out, size, "type 0x%04x, ID 0x%08x", type, id);
+        return 1;
+    }
+    const char *text = strstr(line, ":eventlog:ReportEventW ");
+    if (text == NULL)
+        return 0;
+    lstrcpynA(out, text + lstrlenA(":eventlog:ReportEventW "), size);
+    return 1;
+}
+
+// The table's lines in this order; for Capture among Wine's event traces.
 static int CheckOutputLines(const ToolCase *t)
 {
     const char *cursor = Text;
-    char line[512];
+    char line[2048], seen[2048];
     for (int i = 0; i < 8 && t->lines[i] != NULL; i++) {
         int found = 0;
         while (!found && NextLine(&cursor, line, sizeof line))
-            found = lstrcmpA(line, t->lines[i]) == 0;
+            if (t->tool == Check)
+                found = lstrcmpA(line, t->lines[i]) == 0;
+            else
+                found = EventTrace(line, seen, sizeof seen) && lstrcmpA(seen, t->lines[i]) == 0;
         if (!found) {
             printf("  no line \"%s\" (in this order)\n", t->lines[i]);
             return 0;
@@ -81,19 +129,111 @@ static int CheckOutputLines(const ToolCase *t)
     return 1;
 }
 
+// The messages of the log, one a line, as the event's last string must hold them.
+static char LoggedMessages[64 * 1024];
+
+// The event's last string holds the log's messages; Wine's trace shows its start.
+static int CheckEventMessages(void)
+{
+    // Wine's debugstr_w escaping of the string it traces.
+    char expected[sizeof LoggedMessages * 2 + 4] = "L\"";
+    DWORD used = 2;
+    static const char special[] = "\r\n\"\\", shown[] = "rn\"\\";
+    for (const char *c = LoggedMessages; *c != '\0' && used < sizeof expected - 3; c++) {
+        const char *escaped = strchr(special, *c);
+        if (escaped != NULL)
+            expected[used++] = '\\';
+        expected[used++] = escaped == NULL ? *c : shown[escaped - special];
+    }
+    lstrcpyA(expected + used, "\"");
+    const char *cursor = Text;
+    char line[2048], trace[2048];
+    int strings = 0;
+    while (NextLine(&cursor, line, sizeof line))
+        if (EventTrace(line, trace, sizeof trace) && trace[0] == 'L' && ++strings == 5) {
+            // A long string ends in "..." after Wine's closing quote, and is cut there.
+            DWORD length = lstrlenA(trace);
+            if (length > 4 && lstrcmpA(trace + length - 4, "\"...") == 0)
+                length -= 4;
+            if (length > 2 && strncmp(trace, expected, length) == 0)
+                return 1;
+            printf("  the event's messages are %s,\n  expected %s\n", trace, expected);
+            return 0;
+        }
+    printf("  no trace of the event's messages\n");
+    return 0;
+}
+
 // "==== YYYY-MM-DD HH:MM:SS " before what the line says.
 static const int StampLength = 25;
 // "HH:MM:SS.mmm  " before a message.
 static const int TimeLength = 14;
+
+static const char *const WineChange[] = {"\"Found it! \\n\"", "\"SetClassInstallParams Failed!!\"",
+                                         "\"CallClassInstaller(REMOVE) failed\\n\"", NULL};
+static const char *const WindowsChange[] = {"\"Found it! \\n\"", "\"Changed State on Device ID \\n\"", NULL};
+static const char *const Wow64Notice[] = {
+    "\"quillset is 32-bit on 64-bit Windows and cannot restart the controller: use the 64-bit build \\n\"", NULL};
+
+// A directory trace as the log shows it.
+static void LoggedTrace(char *out, DWORD size, const char *label, const char *directory, const char *tail)
+{
+    DWORD used = snprintf(out, size, "\"%s", label);
+    for (; *directory != '\0' && used + 2 < size; directory++) {
+        if (*directory == '\\')
+            out[used++] = '\\';
+        out[used++] = *directory;
+    }
+    snprintf(out + used, size - used, "%s  \\n\"", tail);
+}
+
+// The log lines a capture case expects, its markers expanded; returns their count.
+static int ExpectedLogLines(const Case *c, const char **lines, int maxLines)
+{
+    static char traces[4][2 * MAX_PATH + 64];
+    char current[MAX_PATH], windows[MAX_PATH];
+    GetCurrentDirectoryA(MAX_PATH, current);
+    GetWindowsDirectoryA(windows, MAX_PATH);
+    LoggedTrace(traces[0], sizeof traces[0], "CurrentDirectory: ", current, "");
+    LoggedTrace(traces[1], sizeof traces[1], "WindowsDirectory is: ", windows, "");
+    LoggedTrace(traces[2], sizeof traces[2], "The FullPath is: ", windows, "\\\\kvinst");
+    LoggedTrace(traces[3], sizeof traces[3], "Current Directory set to ", windows, "\\\\kvinst");
+    BOOL wow64 = FALSE;
+    IsWow64Process(GetCurrentProcess(), &wow64);
+
+    int count = 0;
+    for (int i = 0; i < MaxExpected && c->expected[i] != NULL; i++) {
+        const char *item = c->expected[i];
+        const char *const *expansion = NULL;
+        const char *single[] = {item, NULL};
+        if (item == DIRS || item == CD_SET) {
+            for (int k = item == DIRS ? 0 : 3; k < (item == DIRS ? 3 : 4) && count < maxLines; k++)
+                lines[count++] = traces[k];
+            continue;
+        }
+        if (item == CHANGE)
+            expansion = RunningOnWine() ? WineChange : WindowsChange;
+        else if (item == WOW64)
+            expansion = wow64 ? Wow64Notice : single + 1;
+        else
+            expansion = single;
+        for (int k = 0; expansion[k] != NULL && count < maxLines; k++)
+            lines[count++] = expansion[k];
+    }
+    return count;
+}
 
 static int CheckLog(const ToolCase *t, const char *quillset, DWORD exitCode)
 {
     char computer[MAX_COMPUTERNAME_LENGTH + 1];
     DWORD size = sizeof computer;
     GetComputerNameA(computer, &size);
-    char header[MAX_PATH + 128], footer[128];
+    char header[MAX_PATH + 128], footer[256];
     snprintf(header, sizeof header, "%s start %s, file version " QUILLSET_VERSION ".0", computer, quillset);
-    snprintf(footer, sizeof footer, "%s exit code 0, outcome %lu: ", computer, exitCode);
+    if (t->footer != NULL)
+        snprintf(footer, sizeof footer, "%s %s", computer, t->footer);
+    else
+        snprintf(footer, sizeof footer, "%s exit code 0, outcome %lu: ", computer, exitCode);
 
     const char *cursor = Text;
     char line[2048];
@@ -107,29 +247,57 @@ static int CheckLog(const ToolCase *t, const char *quillset, DWORD exitCode)
         return 0;
     }
     static const char *expected[MaxExpected * 3];
-    int count = ExpectedMessages(&t->run, expected, MaxExpected * 3);
+    int count = ExpectedLogLines(&t->run, expected, MaxExpected * 3);
+    LoggedMessages[0] = '\0';
     for (int i = 0; i < count; i++) {
-        static char escaped[1024];
-        escaped[0] = '"';
-        DWORD used = EscapeDebugText(expected[i], lstrlenA(expected[i]), escaped + 1, sizeof escaped - 2);
-        lstrcpyA(escaped + 1 + used, "\"");
         if (!NextLine(&cursor, line, sizeof line) || lstrlenA(line) < TimeLength || line[2] != ':' ||
-            lstrcmpA(line + TimeLength, escaped) != 0) {
-            printf("  log message %d is \"%s\", expected <time>  %s\n", i, line, escaped);
+            lstrcmpA(line + TimeLength, expected[i]) != 0) {
+            printf("  log message %d is \"%s\", expected <time>  %s\n", i, line, expected[i]);
             return 0;
         }
+        if (i > 0)
+            lstrcatA(LoggedMessages, "\r\n");
+        lstrcatA(LoggedMessages, expected[i]);
+    }
+    int exact = t->footer != NULL;
+    if (exact && t->footer[0] == '\0') {
+        if (!NextLine(&cursor, line, sizeof line))
+            return 1;
+        printf("  \"%s\" after the messages of a qscapture that was ended\n", line);
+        return 0;
     }
     if (!NextLine(&cursor, line, sizeof line) || strncmp(line, "==== ", 5) != 0 ||
-        strncmp(line + StampLength, footer, lstrlenA(footer)) != 0 || NextLine(&cursor, line, sizeof line)) {
-        printf("  footer \"%s\", expected \"==== <date> <time> %s...\" to end the log\n", line, footer);
+        (exact ? lstrcmpA(line + StampLength, footer) : strncmp(line + StampLength, footer, lstrlenA(footer))) != 0 ||
+        NextLine(&cursor, line, sizeof line)) {
+        printf("  footer \"%s\", expected \"==== <date> <time> %s%s\" to end the log\n", line, footer,
+               exact ? "" : "...");
         return 0;
     }
     return 1;
 }
 
-static int WriteEarlierRun(const char *path)
+// Wine writes a child's traces to the stderr it started us with, which
+// wine-suite.sh names in QUILLSET_WINE_OUTPUT; from is where the run's start.
+static int ReadWineTraces(DWORD from, DWORD *end)
 {
-    HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    char path[MAX_PATH];
+    if (!GetEnvironmentVariableA("QUILLSET_WINE_OUTPUT", path, MAX_PATH))
+        return 0;
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file == INVALID_HANDLE_VALUE)
+        return 0;
+    *end = GetFileSize(file, NULL);
+    DWORD read = 0;
+    int ok = SetFilePointer(file, from, NULL, FILE_BEGIN) == from && ReadFile(file, Text, sizeof Text - 1, &read, NULL);
+    CloseHandle(file);
+    Text[ok ? read : 0] = '\0';
+    return ok;
+}
+
+static int WriteEarlierRun(const WCHAR *path)
+{
+    HANDLE file = CreateFileW(path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
     DWORD written = 0;
     int ok = file != INVALID_HANDLE_VALUE && WriteFile(file, "earlier run\r\n", 13, &written, NULL) && written == 13;
     if (file != INVALID_HANDLE_VALUE)
@@ -137,20 +305,113 @@ static int WriteEarlierRun(const char *path)
     return ok;
 }
 
+// quillset left running by qscapture: wait for its end, so that the world
+// can be restored.
+static void WaitForQuillset(void)
+{
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return;
+    PROCESSENTRY32 entry;
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
+        if (lstrcmpiA(entry.szExeFile, "quillset.exe") != 0)
+            continue;
+        HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, entry.th32ProcessID);
+        if (process != NULL) {
+            WaitForSingleObject(process, HungAfterMs);
+            CloseHandle(process);
+        }
+    }
+    CloseHandle(snapshot);
+}
+
+static const char SourceKey[] = "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\quillset";
+
+// The source's key as --register-eventlog leaves it, or its absence.
+static int CheckEventSource(int registered, const char *qscapture)
+{
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, SourceKey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) {
+        if (registered)
+            printf("  no HKLM\\%s\n", SourceKey);
+        return !registered;
+    }
+    char file[MAX_PATH] = "", expected[MAX_PATH];
+    DWORD fileType = 0, fileSize = sizeof file, typesType = 0, types = 0, typesSize = sizeof types;
+    RegQueryValueExA(key, "EventMessageFile", NULL, &fileType, reinterpret_cast<BYTE *>(file), &fileSize);
+    RegQueryValueExA(key, "TypesSupported", NULL, &typesType, reinterpret_cast<BYTE *>(&types), &typesSize);
+    RegCloseKey(key);
+    GetFullPathNameA(qscapture, MAX_PATH, expected, NULL);
+    if (registered && fileType == REG_EXPAND_SZ && lstrcmpiA(file, expected) == 0 && typesType == REG_DWORD &&
+        types == 7)
+        return 1;
+    printf("  HKLM\\%s: EventMessageFile %s (type %lu), TypesSupported %lu (type %lu)\n", SourceKey, file, fileType,
+           types, typesType);
+    return 0;
+}
+
+static void Widen(const char *text, WCHAR *out, int size)
+{
+    if (!MultiByteToWideChar(CP_ACP, 0, text, -1, out, size))
+        out[0] = 0;
+}
+
+static int RunRegisterCase(const ToolCase *t, const char *qscapture, const WCHAR *outputPath)
+{
+    WCHAR commandLine[2 * MAX_PATH];
+    DWORD exitCode = 0;
+    int ok = 1;
+    for (int registering = 1; registering >= 0 && ok; registering--) {
+        commandLine[0] = '"';
+        Widen(qscapture, commandLine + 1, MAX_PATH);
+        lstrcatW(commandLine, registering ? L"\" --register-eventlog" : L"\" --unregister-eventlog");
+        if (!RunTool(commandLine, outputPath, &exitCode) || exitCode != 0) {
+            printf("  %s exits with %lu (error %lu)\n", registering ? "--register-eventlog" : "--unregister-eventlog",
+                   exitCode, GetLastError());
+            ok = 0;
+        } else
+            ok = CheckEventSource(registering, qscapture);
+    }
+    DeleteFileW(outputPath);
+    printf("%s %s\n", ok ? "ok" : "FAIL", t->name);
+    return ok;
+}
+
+// The log's folder is named in Cyrillic ("журнал"), outside any ANSI code page
+// of a western Windows.
+static const WCHAR LogFolder[] = L"qse2e-\x0436\x0443\x0440\x043d\x0430\x043b";
+// What qscapture's trace of the event needs from Wine.
+static const char EventTraces[] = "+eventlog";
+// qscapture leaves quillset after its time-out of 1 s, and exits at once.
+static const DWORD DetachedWithinMs = 2500;
+
 int RunToolCase(const ToolCase *t, const char *quillset, const char *qscheck, const char *qscapture)
 {
-    char temp[MAX_PATH], outputPath[MAX_PATH], logPath[MAX_PATH], settings[MAX_PATH];
-    GetTempPathA(MAX_PATH, temp);
-    snprintf(outputPath, MAX_PATH, "%sqse2e-tool.out", temp);
-    snprintf(logPath, MAX_PATH, "%sqse2e-tool.log", temp);
+    WCHAR temp[MAX_PATH], outputPath[MAX_PATH], logFolder[MAX_PATH], logPath[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    lstrcpyW(outputPath, temp);
+    lstrcatW(outputPath, L"qse2e-tool.out");
+    if (t->tool == Register)
+        return RunRegisterCase(t, qscapture, outputPath);
+    lstrcpyW(logFolder, temp);
+    lstrcatW(logFolder, LogFolder);
+    lstrcpyW(logPath, logFolder);
+    lstrcatW(logPath, L"\\qse2e-tool.log");
+    char settings[MAX_PATH], line[4 * MAX_PATH];
     GetWindowsDirectoryA(settings, MAX_PATH);
     lstrcatA(settings, "\\kvinst\\kvconfig.txt");
-    char commandLine[4 * MAX_PATH];
-    if (t->tool == Check)
-        snprintf(commandLine, sizeof commandLine, t->defaultFile ? "\"%s\"" : "\"%s\" \"%s\"", qscheck, settings);
-    else
-        snprintf(commandLine, sizeof commandLine, "\"%s\" --log \"%s\" --outcome \"%s\"", qscapture, logPath,
-                 quillset);
+    WCHAR commandLine[6 * MAX_PATH];
+    if (t->tool == Check) {
+        snprintf(line, sizeof line, t->defaultFile ? "\"%s\"" : "\"%s\" \"%s\"", qscheck, settings);
+        Widen(line, commandLine, 6 * MAX_PATH);
+    } else {
+        snprintf(line, sizeof line, "\"%s\" %s --log \"", qscapture, t->options);
+        Widen(line, commandLine, 6 * MAX_PATH);
+        lstrcatW(commandLine, logPath);
+        snprintf(line, sizeof line, "\" --outcome \"%s\"", quillset);
+        Widen(line, commandLine + lstrlenW(commandLine), 2 * MAX_PATH);
+    }
 
     char why[256] = "";
     if (!WorldIsClean(why, sizeof why)) {
@@ -159,18 +420,40 @@ int RunToolCase(const ToolCase *t, const char *quillset, const char *qscheck, co
     }
     World world;
     int ok = BuildWorld(&t->run, &world, why, sizeof why);
-    if (ok && t->tool == Capture && !WriteEarlierRun(logPath))
+    if (ok && t->tool == Capture && (!CreateDirectoryW(logFolder, NULL) || !WriteEarlierRun(logPath)))
         ok = 0, lstrcpyA(why, "cannot write the log");
-    DWORD exitCode = 0, startMs = MonotonicMs();
-    if (ok && !RunTool(commandLine, outputPath, &exitCode))
-        snprintf(why, sizeof why, "cannot run %s (error %lu)", commandLine, GetLastError()), ok = 0;
+    char debug[64] = "";
+    GetEnvironmentVariableA("WINEDEBUG", debug, sizeof debug);
+    if (t->tool == Capture)
+        SetEnvironmentVariableA("WINEDEBUG", EventTraces);
+    DWORD traceStart = 0;
+    if (t->tool == Capture && RunningOnWine())
+        ReadWineTraces(0, &traceStart);
+    DWORD exitCode = 0, startMs = MonotonicMs(), toolMs = 0;
+    Interruption interruption = NoInterruption;
+    if (t->footer != NULL && t->footer[0] == '\0')
+        interruption = Killed;
+    else if (t->footer != NULL && strncmp(t->footer, "detached (Ctrl+C)", 17) == 0)
+        interruption = CtrlC;
+    if (ok && !RunTool(commandLine, outputPath, &exitCode, interruption))
+        snprintf(why, sizeof why, "cannot run %s (error %lu)", line, GetLastError()), ok = 0;
+    toolMs = MonotonicMs() - startMs;
+    SetEnvironmentVariableA("WINEDEBUG", debug[0] ? debug : NULL);
+    DWORD smEnable = NoValue, sdSwitch = NoValue;
+    if (ok && t->footer != NULL) {
+        // Left running, quillset still takes the key that appears now.
+        CreateLateKey(&world);
+        WaitForQuillset();
+        ReadParameters(&smEnable, &sdSwitch);
+    }
     if (ok && !ReadText(t->tool == Check ? outputPath : logPath))
         ok = 0, lstrcpyA(why, "cannot read the output");
     char restoreWhy[256] = "";
     int restored = RestoreWorld(&world, restoreWhy, sizeof restoreWhy);
-    DeleteFileA(outputPath);
-    DeleteFileA(logPath);
+    DeleteFileW(logPath);
+    RemoveDirectoryW(logFolder);
     if (!ok || !restored) {
+        DeleteFileW(outputPath);
         printf("FAIL %s: %s %s\n", t->name, why, restoreWhy);
         return 0;
     }
@@ -181,7 +464,25 @@ int RunToolCase(const ToolCase *t, const char *quillset, const char *qscheck, co
         printf("  exit code %lu, expected %lu\n", exitCode, expectedExit);
         ok = 0;
     }
-    ok = (t->tool == Check ? CheckOutputLines(t) : CheckLog(t, quillset, expectedExit)) && ok;
+    if (t->tool == Check)
+        ok = CheckOutputLines(t) && ok;
+    else {
+        ok = CheckLog(t, quillset, expectedExit) && ok;
+        if (t->footer != NULL && toolMs > DetachedWithinMs)
+            printf("  qscapture took %lu ms to let go\n", toolMs), ok = 0;
+        if (t->footer != NULL && (smEnable != t->run.smEnable || sdSwitch != t->run.sdSwitch))
+            printf("  SMEnable 0x%lx, SDSwitch 0x%lx once the key appeared; expected 0x%lx, 0x%lx\n", smEnable,
+                   sdSwitch, t->run.smEnable, t->run.sdSwitch), ok = 0;
+        // Only Wine traces the event.
+        DWORD traceEnd = 0;
+        if (ok && RunningOnWine() && t->lines[0] != NULL) {
+            if (!ReadWineTraces(traceStart, &traceEnd))
+                printf("  cannot read Wine's traces: QUILLSET_WINE_OUTPUT names no file\n"), ok = 0;
+            else
+                ok = CheckOutputLines(t) && CheckEventMessages();
+        }
+    }
+    DeleteFileW(outputPath);
     if (!ok)
         printf("%s", Text);
     printf("%s %s\n", ok ? "ok" : "FAIL", t->name);

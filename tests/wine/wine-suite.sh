@@ -44,6 +44,8 @@ run)
     args+=("$arg")
   done
   status=0
+  # Wine traces a child's calls to our stderr, the file the cases read them from.
+  export QUILLSET_WINE_OUTPUT="Z:${out//\//\\}"
   "$WINE" "$program" "${args[@]}" > "$out" 2>&1 < /dev/null || status=$?
   cat "$out"
   exit "$status"

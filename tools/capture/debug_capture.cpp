@@ -101,8 +101,9 @@ int RunUnderDebugger(WCHAR *commandLine, const WCHAR *currentDirectory, const De
     *detached = 0;
 
     DWORD startMs = MonotonicMs();
-    if (!CreateProcessW(NULL, commandLine, NULL, NULL, FALSE, DEBUG_ONLY_THIS_PROCESS, NULL, currentDirectory,
-                        &startup, &info))
+    // Its own process group: Ctrl+C in our console stops us, not the debuggee.
+    if (!CreateProcessW(NULL, commandLine, NULL, NULL, FALSE, DEBUG_ONLY_THIS_PROCESS | CREATE_NEW_PROCESS_GROUP, NULL,
+                        currentDirectory, &startup, &info))
         return 0;
     // Windows would end the debuggee with us; quillset killed between its
     // disable and enable leaves the controller disabled.

@@ -105,12 +105,13 @@ const char *OutcomeText(Outcome outcome)
 void DescribeOutcome(const OutcomeState *state, Outcome outcome, DWORD runningSeconds, char *out, DWORD outSize)
 {
     if (outcome == OutcomeStillRunning) {
-        snprintf(out, outSize, "quillset still running after %lu s: it goes on without qscapture", runningSeconds);
+        snprintf(out, outSize, "quillset still running after %lu s: it goes on without qscapture",
+                 static_cast<unsigned long>(runningSeconds));
         return;
     }
     // Only a key that could not be opened at all means nothing was written.
     if (outcome != OutcomeKeyFailed || (!state->valueFailed && !state->smWritten && !state->sdWritten)) {
-        lstrcpynA(out, OutcomeText(outcome), outSize);
+        snprintf(out, outSize, "%s", OutcomeText(outcome));
         return;
     }
     // A failed open for SDSwitch ends the run before the restart.

@@ -309,7 +309,7 @@ int wmain(int argc, WCHAR **argv)
     Outcome outcome = FinalOutcome(&run.outcome);
     if (detached) {
         outcome = OutcomeStillRunning;
-        DWORD seconds = StopRequest ? (MonotonicMs() - startMs) / 1000 : timeoutSeconds;
+        DWORD seconds = StopRequest ? (MonotonicMs() - startMs + 500) / 1000 : timeoutSeconds;
         lstrcpyA(how, StopRequest ? StopText(StopEvent) : "detached (timeout)");
         DescribeOutcome(&run.outcome, outcome, seconds, outcomeText, sizeof outcomeText);
         printf("%s: %s\n", how, outcomeText);
