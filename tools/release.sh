@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
-# Builds the release zips from clean build folders into dist/:
+# Builds the release zips and Windows Installer packages from clean build
+# folders into dist/:
 #   tools/release.sh [win32|win64...]     (default: both)
 # Each zip holds the exes, a sample kvconfig.txt, README.txt and SHA256SUMS;
-# dist/SHA256SUMS lists the zips. The exes are signed when QUILLSET_SIGN_CERT
-# and QUILLSET_SIGN_KEY (and QUILLSET_SIGN_PASS_FILE, if the key has a
-# passphrase) name PEM files. The same commit gives the same bytes.
+# dist/SHA256SUMS lists the zips and packages. The exes and packages are
+# signed when QUILLSET_SIGN_CERT and QUILLSET_SIGN_KEY (and
+# QUILLSET_SIGN_PASS_FILE, if the key has a passphrase) name PEM files. The
+# same commit gives the same bytes.
 #
 # In a git checkout the release is built from the committed tree alone
 # (git archive HEAD into build/release-source), so uncommitted changes never
@@ -65,6 +67,22 @@ rm -rf dist "$source/dist"
 )
 [ "$source" = . ] || mv "$source/dist" dist
 (cd dist && sha256sum -- *.zip > SHA256SUMS)
+
+# Windows Installer packages, made from the files of the zips so that both
+# ship the same signed exes; build-msi.sh signs the package itself.
+for arch in "${arches[@]}"; do
+  msi_arch=x64
+  [ "$arch" = win64 ] || msi_arch=x86
+  zip=$(echo dist/quillset-*-"$arch".zip)
+  version=${zip#dist/quillset-}
+  version=${version%-"$arch".zip}
+  built=$source/build/release-$arch
+  files=$built/msi-files
+  rm -rf "$files" && unzip -q "$zip" quillset.exe qscapture.exe qscheck.exe README.txt -d "$files"
+  "$source/installer/build-msi.sh" "$msi_arch" "$version" "dist/quillset-$version-$msi_arch.msi" \
+    "$built/installer/qsmsica.dll" "$files"/{quillset.exe,qscapture.exe,qscheck.exe,README.txt}
+done
+(cd dist && sha256sum -- *.msi >> SHA256SUMS)
 
 echo "release: dist/ ($signed), commit $commit, commit time $SOURCE_DATE_EPOCH"
 cat dist/SHA256SUMS

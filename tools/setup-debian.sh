@@ -10,7 +10,7 @@ packages=(
   wine wine32:i386 wine64 icoutils librsvg2-bin imagemagick
   clang libclang-rt-dev lld
   git osslsigncode openssl unzip strip-nondeterminism
-  debootstrap
+  debootstrap wixl msitools faketime
 )
 
 sudo=""

@@ -74,6 +74,21 @@ for zip in a/quillset/dist/*.zip; do
     fail "$name: quillset.exe with a changed byte still verifies"
 done
 
+# The Windows Installer packages: listed, signed, and holding the very files
+# of the zip of their architecture.
+for zip in a/quillset/dist/*.zip; do
+  name=$(basename "$zip" .zip)
+  msi=${name%-win32}-x86.msi
+  case $name in *-win64) msi=${name%-win64}-x64.msi ;; esac
+  grep -q " $msi\$" a/quillset/dist/SHA256SUMS || fail "dist/SHA256SUMS does not list $msi"
+  osslsigncode verify -CAfile cert/cert.pem -in "a/quillset/dist/$msi" > "$msi.verify" 2>&1 || fail "$msi does not verify"
+  msiextract -C "$msi.files" "a/quillset/dist/$msi" > /dev/null || fail "$msi cannot be unpacked"
+  # msiextract names the Program Files folder only for the 32-bit package.
+  for file in quillset.exe qscapture.exe qscheck.exe README.txt; do
+    cmp -s "$(find "$msi.files" -name "$file")" "$name/$file" || fail "$msi: $file is not the zip's"
+  done
+done
+
 [ "$failures" -eq 0 ] || { echo "release check: $failures failures"; exit 1; }
 echo "release check: same dist/SHA256SUMS from two folders, signatures verify"
 cat a/quillset/dist/SHA256SUMS

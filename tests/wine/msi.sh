@@ -1,0 +1,148 @@
+#!/usr/bin/env bash
+# The Windows Installer package installed, upgraded and removed for real by
+# Wine's msiexec, in a prefix of its own with the driver key and a stand-in
+# controller:
+#   msi.sh <prefix> <package> <lower-version package> <qsdevreg.exe> <qscheck.exe>
+set -uo pipefail
+prefix=$1 msi=$2 old=$3 devreg=$4 check=$5
+[ "${prefix##*/}" = wine-prefix ] || { echo "refusing to replace $prefix" >&2; exit 2; }
+export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+. "$(dirname "$0")/../../tools/wine-env.sh"
+[ -z "$WINE_UNAVAILABLE" ] || { echo "skipped: $WINE_UNAVAILABLE"; exit 77; }
+
+out=$prefix.out
+c=$prefix/drive_c
+key='HKLM\System\CurrentControlSet\Services\kvcard\Parameters'
+source_key='HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\quillset'
+installed=$c/Program\ Files/quillset
+settings=$c/windows/kvinst/kvconfig.txt
+failures=0
+fail() {
+  echo "FAIL: $step: $*"
+  failures=$((failures + 1))
+}
+win() { "$WINE" "$@" > "$out" 2>&1 < /dev/null; }
+winpath() { echo "Z:${1//\//\\}"; }
+
+# msiexec's exit code in full: the Unix status of wine keeps its low 8 bits
+# only, %ERRORLEVEL% in a batch file all of them. Each run leaves its verbose
+# log in $prefix/<step>.log and its event-log trace in $prefix/<step>.err.
+install() {
+  local expected=$1
+  shift
+  local log=$prefix/$step.log
+  printf '@msiexec %s /qn /l*v %s\r\n@echo msiexec exit code %%ERRORLEVEL%%\r\n' "$*" "$(winpath "$log")" > "$c/step.bat"
+  local start=$(date +%s%N)
+  WINEDEBUG=+eventlog "$WINE" cmd /c 'C:\step.bat' > "$out" 2> "$prefix/$step.err" < /dev/null
+  local code=$(tr -d '\r' < "$out" | sed -n 's/^msiexec exit code //p')
+  echo "$step: msiexec $* -> $code in $(( ($(date +%s%N) - start) / 1000000 )) ms"
+  [ "$code" = "$expected" ] || fail "msiexec exit code $code, expected $expected"
+}
+# The MSI log is UTF-16 or ANSI depending on the Wine version.
+log_has() { iconv -f UTF-16 -t UTF-8 "$prefix/$step.log" 2> /dev/null | grep -qF "$1" || grep -qF "$1" "$prefix/$step.log"; }
+values() {
+  local v got=""
+  for v in SMEnable SDSwitch; do
+    win reg query "$key" /v $v
+    got="$got $(tr -d '\r' < "$out" | sed -n "s/.*$v.*REG_DWORD.*0x\([0-9a-f]*\).*/\1/p")"
+  done
+  [ "$got" = " $1 $2" ] || fail "registry values$got, expected $1 $2"
+}
+program_files() {
+  local listed
+  listed=$(ls "$installed" 2> /dev/null | paste -sd ' ' -)
+  [ "$listed" = "$1" ] || fail "Program Files\\quillset holds '$listed', expected '$1'"
+}
+event_source() {
+  win reg query "$source_key" /v EventMessageFile
+  if [ "$1" = registered ]; then
+    grep -qi 'quillset\\qscapture.exe' "$out" || fail "event source not registered: $(cat "$out")"
+  else
+    ! grep -qi 'qscapture' "$out" || fail "event source still registered"
+  fi
+}
+versions() {
+  win reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Installer\UserData\S-1-5-18\Products' /s $view
+  local listed
+  listed=$(tr -d '\r' < "$out" | sed -n 's/.*DisplayVersion.*REG_SZ *//p' | sort | paste -sd ' ' -)
+  [ "$listed" = "$1" ] || fail "installed versions '$listed', expected '$1'"
+}
+settings_file() {
+  cmp -s "$settings" "$prefix/settings.expected" || fail "the settings file changed"
+}
+# reg.exe may be the 32-bit one, which would see a copy of HKLM\Software.
+view=
+[ "$WINEARCH" = win32 ] || view=/reg:64
+all_files='README.txt qscapture.exe qscheck.exe quillset.exe'
+
+start=$(date +%s)
+step=prefix
+wineserver -k > /dev/null 2>&1 || true
+rm -rf "$prefix" && mkdir -p "$prefix"
+wineserver -p > "$out" 2>&1 < /dev/null
+win wineboot --init
+win reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f
+win "$devreg" add 'PCI\VEN_1D5B&DEV_4F17&SUBSYS_00011D5B&REV_01' || fail "qsdevreg: $(cat "$out")"
+mkdir -p "${settings%/*}"
+printf '%s\r\n' 'SM card slot, 0 = off, 1 = on      :1 value = 1' \
+  'SD host switch, 0 to 3             :2 value = 2' > "$settings"
+cp "$settings" "$prefix/settings.expected"
+# 7 is a value quillset never writes.
+win reg add "$key" /v SMEnable /t REG_DWORD /d 7 /f
+win reg add "$key" /v SDSwitch /t REG_DWORD /d 7 /f
+echo "prefix made in $(( $(date +%s) - start )) s"
+
+# Refused by a launch condition before anything changes.
+step=invalid
+install 1603 /i "$(winpath "$msi")" SMENABLE=1 SDSWITCH=4
+step=half
+install 1603 /i "$(winpath "$msi")" SDSWITCH=2
+values 7 7; settings_file; program_files ""; event_source absent
+
+step=old_apply0
+install 0 /i "$(winpath "$old")" APPLY=0
+values 7 7; settings_file; program_files "$all_files"; event_source registered; versions 0.9.0
+[ ! -e "$c/windows/temp/quillset.log" ] || fail "APPLY=0 ran quillset"
+
+step=upgrade
+install 0 /i "$(winpath "$msi")" SMENABLE=0 SDSWITCH=3
+versions 1.0.0; program_files "$all_files"; event_source registered
+win "$check"
+grep -q '^SMEnable 0, from line' "$out" && grep -q '^SDSwitch 3, from line' "$out" || fail "qscheck reads: $(cat "$out")"
+# Wine cannot restart the controller: outcome 3, values stored, install succeeds.
+values 0 3
+grep -q '^==== .* outcome 3:' "$c/windows/temp/quillset.log" || fail "quillset.log: $(cat "$c/windows/temp/quillset.log")"
+# Outcome 3 is a warning event that names the installed quillset.exe.
+grep -qF 'warn:eventlog:ReportEventW L"3"' "$prefix/$step.err" &&
+  grep -qF 'warn:eventlog:ReportEventW L"C:\\Program Files\\quillset\\quillset.exe"' "$prefix/$step.err" ||
+  fail "no warning event from the installed quillset: $(grep eventlog "$prefix/$step.err")"
+log_has 'quillset outcome 3: values stored' || fail "no outcome line in the MSI log"
+cp "$settings" "$prefix/settings.expected"
+
+step=downgrade
+install 1603 /i "$(winpath "$old")"
+versions 1.0.0; program_files "$all_files"
+
+step=uninstall
+install 0 /x "$(winpath "$msi")"
+versions ""; program_files ""; event_source absent
+values 0 3; settings_file
+
+# Outcome 1 (no settings file): the install fails and leaves nothing behind.
+step=rollback
+rm "$settings"
+install 1603 /i "$(winpath "$msi")"
+versions ""; program_files ""; event_source absent
+log_has 'quillset outcome 1: settings not applied' || fail "no outcome line in the MSI log"
+
+# Neither property: quillset applies the file as it is.
+step=neither
+cp "$prefix/settings.expected" "$settings"
+win reg add "$key" /v SDSwitch /t REG_DWORD /d 7 /f
+install 0 /i "$(winpath "$msi")"
+values 0 3; settings_file; versions 1.0.0
+
+wineserver -k > /dev/null 2>&1 || true
+echo "msi test: $(( $(date +%s) - start )) s, $failures failures"
+[ "$failures" -eq 0 ] || exit 1
+rm -rf "$prefix" "$out"
