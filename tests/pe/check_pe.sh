@@ -4,7 +4,7 @@
 # versions, imported DLLs and functions), and the resources the shell loads.
 #
 #   check_pe.sh [--arch i386|x86-64] [--objdump PROG] [--version X.Y.Z]
-#               [--allow FILE] headers|imports|resources EXE
+#               [--allow FILE] headers|imports|resources|manifest EXE
 #
 # --allow names the functions the oldest supported Windows has, one
 # "DLL function" a line: imports checks every imported function against it.
@@ -25,7 +25,7 @@ while [ $# -gt 2 ]; do
     *) echo "check_pe.sh: unknown option $1" >&2; exit 2 ;;
     esac
 done
-[ $# -eq 2 ] || { echo "usage: check_pe.sh [options] headers|imports|resources EXE" >&2; exit 2; }
+[ $# -eq 2 ] || { echo "usage: check_pe.sh [options] headers|imports|resources|manifest EXE" >&2; exit 2; }
 group=$1
 exe=$2
 
@@ -292,22 +292,29 @@ EOF
         done
     fi
 
-    if extract 24 1 "$tmp/manifest"; then
-        for pattern in 'requestedExecutionLevel level="asInvoker" uiAccess="false"' \
-            35138b9a-5d96-4fbd-8e2d-a2440225f93a 4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38 \
-            1f676c76-80e1-4239-95bb-83d0f6d0da78 8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a; do
-            checks=$((checks + 1))
-            grep -q "$pattern" "$tmp/manifest" || fail "manifest lacks $pattern"
-        done
+    check_manifest
+}
+
+# Every exe runs with its caller's rights; without a manifest, Windows would
+# redirect a 32-bit exe's writes below %windir% into the VirtualStore.
+check_manifest() {
+    checks=$((checks + 1))
+    extract 24 1 "$tmp/manifest" || { fail "no manifest (resource 24/1)"; return; }
+    for pattern in 'requestedExecutionLevel level="asInvoker" uiAccess="false"' \
+        35138b9a-5d96-4fbd-8e2d-a2440225f93a 4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38 \
+        1f676c76-80e1-4239-95bb-83d0f6d0da78 8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a; do
         checks=$((checks + 1))
-        ! grep -q requireAdministrator "$tmp/manifest" || fail "manifest asks for administrator rights"
-    fi
+        grep -q "$pattern" "$tmp/manifest" || fail "manifest lacks $pattern"
+    done
+    checks=$((checks + 1))
+    ! grep -q requireAdministrator "$tmp/manifest" || fail "manifest asks for administrator rights"
 }
 
 case $group in
 headers) check_headers; check_reproducible; check_size ;;
 imports) check_imports ;;
 resources) check_resources ;;
+manifest) check_manifest ;;
 *) echo "check_pe.sh: unknown check group $group" >&2; exit 2 ;;
 esac
 
