@@ -79,6 +79,7 @@ TEST_F(Devices, DevicesWithoutHardwareIdsAreSkipped)
         AddDevice(Ids(ControllerId()));
         EXPECT_EQ(Disable(), 1);
         EXPECT_EQ(fake::world.log, (Log{row.message, "Found it! \n", "Changed State on Device ID \n"}));
+        ExpectAllReleased();
     }
 }
 

@@ -94,6 +94,7 @@ TEST_F(Registry, WhatTheKeysAclGrants)
         ConfigureDevice();
         EXPECT_EQ(AfterSettings(), row.log) << row.grants;
         EXPECT_EQ(fake::world.keyOpens, 2);
+        ExpectAllReleased();
     }
     EXPECT_EQ(Dword("SDSwitch"), 3u);
 }

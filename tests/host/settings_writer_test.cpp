@@ -63,6 +63,7 @@ TEST_F(JobTest, WrittenFileReadsBackExactly)
                 &entries);
             fclose(file);
             EXPECT_EQ(entries, (std::vector<std::pair<int, int>>{{'1', '0' + sm}, {'2', '0' + sd}}));
+            ExpectAllReleased();
         }
 }
 
