@@ -85,19 +85,40 @@ void OutputDebugStringA(const char *text) { world.log.push_back(text); }
 
 void Sleep(DWORD milliseconds) { world.log.push_back("[sleep " + std::to_string(milliseconds) + "]"); }
 
+static int setupapi, kernel32;
+
 HMODULE GetModuleHandleA(const char *name)
 {
-    static int setupapi;
+    if (strcasecmp(name, "kernel32.dll") == 0)
+        return reinterpret_cast<HMODULE>(&kernel32);
     if (!world.setupapiLoaded || strcasecmp(name, "setupapi.dll") != 0)
         return NULL;
     return reinterpret_cast<HMODULE>(&setupapi);
 }
 
-FARPROC GetProcAddress(HMODULE, const char *name)
+static BOOL SetDefaultDllDirectories(DWORD flags)
 {
+    if (fake::Fails("SetDefaultDllDirectories"))
+        return FALSE;
+    world.dllSearch = flags == LOAD_LIBRARY_SEARCH_SYSTEM32 ? "System32" : "flags " + std::to_string(flags);
+    return TRUE;
+}
+
+FARPROC GetProcAddress(HMODULE module, const char *name)
+{
+    if (module == reinterpret_cast<HMODULE>(&kernel32))
+        return world.dllDirectoriesExported && strcmp(name, "SetDefaultDllDirectories") == 0
+                   ? reinterpret_cast<FARPROC>(reinterpret_cast<void (*)(void)>(SetDefaultDllDirectories))
+                   : NULL;
     if (!world.probeExported || strcmp(name, "CMP_WaitNoPendingInstallEvents") != 0)
         return NULL;
     return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)(void)>(fake::WaitNoPendingInstallEvents));
+}
+
+BOOL SetDllDirectoryA(const char *path)
+{
+    world.dllSearch = path != NULL && path[0] == '\0' ? "without the current directory" : "other";
+    return TRUE;
 }
 
 int lstrlenA(const char *text) { return text ? static_cast<int>(strlen(text)) : 0; }

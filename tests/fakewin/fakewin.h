@@ -42,6 +42,8 @@ struct World {
     std::deque<DWORD> probeResults;   // then WAIT_OBJECT_0
     std::vector<Device> devices;
     bool wow64 = false;          // a 32-bit process on 64-bit Windows
+    bool dllDirectoriesExported = true;   // false: before 8 without KB2533623
+    std::string dllSearch = "as started";   // what the DLL search was narrowed to
     DWORD installFlags = 0;      // of every device's install parameters
 
     // "Name" fails every call of that name, "Name#n" only its n-th call.

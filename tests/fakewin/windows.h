@@ -47,6 +47,7 @@ typedef DWORD REGSAM;
 #define REG_DWORD 4
 
 #define LMEM_ZEROINIT 0x40
+#define LOAD_LIBRARY_SEARCH_SYSTEM32 0x800
 #define INVALID_HANDLE_VALUE ((HANDLE)(intptr_t)-1)
 #define ZeroMemory(p, n) memset((p), 0, (n))
 
@@ -57,6 +58,7 @@ void OutputDebugStringA(const char *text);
 void Sleep(DWORD milliseconds);
 HMODULE GetModuleHandleA(const char *name);
 FARPROC GetProcAddress(HMODULE module, const char *name);
+BOOL SetDllDirectoryA(const char *path);
 int lstrlenA(const char *text);
 DWORD GetLastError(void);
 HLOCAL LocalAlloc(DWORD flags, size_t size);
