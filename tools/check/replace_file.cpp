@@ -59,8 +59,13 @@ int ReplaceFileBytes(const wchar_t *path, const char *bytes, DWORD length, const
     // MoveFileEx would refuse it too, but only after the backup was made.
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
         return Refuse(why, "it is read-only", error, 0);
+    DWORD missing = attributes == INVALID_FILE_ATTRIBUTES ? GetLastError() : ERROR_SUCCESS;
+    // A file that may be there but cannot be looked at would be replaced
+    // without its .bak.
+    if (missing != ERROR_SUCCESS && missing != ERROR_FILE_NOT_FOUND && missing != ERROR_PATH_NOT_FOUND)
+        return Refuse(why, "it cannot be looked at", error, missing);
     int madeFolder = 0;
-    if (attributes == INVALID_FILE_ATTRIBUTES && GetLastError() == ERROR_PATH_NOT_FOUND) {
+    if (missing == ERROR_PATH_NOT_FOUND) {
         if (!CreateDirectoryW(folder, NULL))
             return Refuse(why, "its folder cannot be created", error, GetLastError());
         madeFolder = 1;
@@ -72,7 +77,7 @@ int ReplaceFileBytes(const wchar_t *path, const char *bytes, DWORD length, const
     else if (!WriteTemporary(temporary, bytes, length))
         failure = "the temporary file cannot be written";
     // The old file stays in place until the move, with or without its copy.
-    else if (attributes != INVALID_FILE_ATTRIBUTES && !KeepBackup(path, folder))
+    else if (missing == ERROR_SUCCESS && !KeepBackup(path, folder))
         failure = "the previous file cannot be kept as .bak";
     else if (!MoveFileExW(temporary, path, MoveFlags))
         failure = "it cannot be replaced";
