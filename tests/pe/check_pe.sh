@@ -109,11 +109,13 @@ check_size() {
 }
 
 # "DLL function" for every imported function, DLL names upper case without
-# ".DLL"; by ordinal: "DLL #n".
+# ".DLL"; by ordinal: "DLL #n". Rows are "vma hint name" up to binutils
+# 2.41 (Debian 12) and "vma <none> hint name" after it (Debian 13).
 imported_functions() {
     awk '/DLL Name:/ { dll = toupper($3); sub(/\.DLL$/, "", dll); next }
          /^$/ { dll = "" }
-         dll != "" && $1 ~ /^[0-9a-f]+$/ && NF == 3 && $2 ~ /^[0-9]+$/ { print dll, $3 }
+         dll != "" && $1 ~ /^[0-9a-f]+$/ && NF == 3 && $2 ~ /^[0-9]+$/ { print dll, $3; next }
+         dll != "" && $1 ~ /^[0-9a-f]+$/ && $2 == "<none>" && NF >= 4 { print dll, $4; next }
          dll != "" && /<none>/ { print dll, "#" $2 }' "$tmp/p" | sort -u
 }
 
