@@ -331,8 +331,8 @@ static int RunCase(const Case *c, const char *program)
         int detached = 0;
         HANDLE broadcasting =
             c->flags & Broadcasts ? CreateThread(NULL, 0, Broadcast, &broadcaster, 0, NULL) : NULL;
-        if (!RunUnderDebugger(commandLine, NULL, &hooks, &exitCode, &detached)) {
-            snprintf(why, sizeof why, "cannot run %s (error %lu)", program, GetLastError());
+        if (!RunUnderDebugger(commandLine, NULL, &hooks, &exitCode, &detached) || detached) {
+            snprintf(why, sizeof why, "cannot run %s to its end (error %lu)", program, GetLastError());
             ok = 0;
         }
         if (broadcasting != NULL) {

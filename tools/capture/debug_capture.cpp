@@ -112,14 +112,13 @@ int RunUnderDebugger(WCHAR *commandLine, const WCHAR *currentDirectory, const De
     // onIdle runs about every idleIntervalMs, whether or not events come.
     DWORD nextIdleMs = startMs + hooks->idleIntervalMs;
     int exited = 0;
-    int ok = 1;
     while (!exited) {
         DWORD now = MonotonicMs();
         if ((hooks->stopRequest != NULL && *hooks->stopRequest) ||
             (hooks->detachAfterMs != 0 && now - startMs >= hooks->detachAfterMs)) {
             // Should this fail, our exit detaches all the same.
             DebugActiveProcessStop(info.dwProcessId);
-            *detached = 1;
+            *detached = DetachedOnRequest;
             break;
         }
         DWORD timeout = INFINITE;
@@ -138,8 +137,13 @@ int RunUnderDebugger(WCHAR *commandLine, const WCHAR *currentDirectory, const De
             timeout = Shorter(timeout, StopPollMs);
         DEBUG_EVENT event;
         if (!WaitForDebugEvent(&event, timeout)) {
-            if (GetLastError() != ERROR_SEM_TIMEOUT) {
-                ok = 0;
+            DWORD error = GetLastError();
+            if (error != ERROR_SEM_TIMEOUT) {
+                // Never ended for our failure: it may be between its disable
+                // and its enable.
+                DebugActiveProcessStop(info.dwProcessId);
+                *detached = DetachedOnFailure;
+                SetLastError(error);
                 break;
             }
             continue;
@@ -152,14 +156,11 @@ int RunUnderDebugger(WCHAR *commandLine, const WCHAR *currentDirectory, const De
                             pending.length < 0 ? 0 : static_cast<DWORD>(pending.length));
     }
 
-    if (!ok) {
-        DWORD error = GetLastError();
-        TerminateProcess(info.hProcess, 1);
-        SetLastError(error);
-    }
+    DWORD error = GetLastError();
     CloseHandle(info.hThread);
     CloseHandle(info.hProcess);
-    return ok;
+    SetLastError(error);
+    return 1;
 }
 
 DWORD EscapeDebugText(const char *text, DWORD length, char *out, DWORD outSize)

@@ -33,8 +33,9 @@ struct DebugCaptureHooks {
 // Starts commandLine (CreateProcessW may modify it) in currentDirectory
 // (NULL: ours) and debugs it until it exits or we detach. The debuggee never
 // dies with us: should we end first, it runs on. Returns 1 with the
-// debuggee's exit code or *detached set, or 0 when it could not be started
-// or debugged; GetLastError says why.
+// debuggee's exit code or *detached set (then GetLastError says why a
+// DetachedOnFailure happened), or 0 when it could not be started.
+enum { DetachedOnRequest = 1, DetachedOnFailure = 2 };
 int RunUnderDebugger(WCHAR *commandLine, const WCHAR *currentDirectory, const DebugCaptureHooks *hooks,
                      DWORD *exitCode, int *detached);
 

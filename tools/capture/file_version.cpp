@@ -14,6 +14,9 @@ int ReadFileVersion(const WCHAR *path, char *out, DWORD outSize)
     // Mapped as data, never run: no DllMain, no imports resolved, and no
     // version.dll that a planted copy beside us could stand in for.
     HMODULE module = LoadLibraryExW(path, NULL, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    // XP knows only the first flag.
+    if (module == NULL)
+        module = LoadLibraryExW(path, NULL, LOAD_LIBRARY_AS_DATAFILE);
     if (module == NULL)
         return 0;
     int found = 0;

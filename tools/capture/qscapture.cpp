@@ -307,11 +307,16 @@ int wmain(int argc, WCHAR **argv)
             WriteEvent(OutcomeCannotStart, outcomeText, programPath, version);
         return CannotStart;
     }
+    DWORD lostError = GetLastError();
     Outcome outcome = FinalOutcome(&run.outcome);
     if (detached) {
         outcome = OutcomeStillRunning;
-        DWORD seconds = StopRequest ? (MonotonicMs() - startMs + 500) / 1000 : timeoutSeconds;
-        lstrcpyA(how, StopRequest ? StopText(StopEvent) : "detached (timeout)");
+        DWORD seconds = StopRequest || detached == DetachedOnFailure ? (MonotonicMs() - startMs + 500) / 1000
+                                                                      : timeoutSeconds;
+        if (detached == DetachedOnFailure)
+            snprintf(how, sizeof how, "detached (debugging failed, error %lu)", lostError);
+        else
+            lstrcpyA(how, StopRequest ? StopText(StopEvent) : "detached (timeout)");
         DescribeOutcome(&run.outcome, outcome, seconds, outcomeText, sizeof outcomeText);
         printf("%s: %s\n", how, outcomeText);
     } else {
