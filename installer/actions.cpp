@@ -21,7 +21,8 @@ extern "C" __declspec(dllexport) UINT __stdcall WriteSettings(MSIHANDLE install)
 
 // qscapture --outcome: 0 and 3 succeed (3 leaves the restart to the next
 // boot, which applies the stored values anyway), 3010 asks msiexec for a
-// reboot, anything else means the settings were not applied.
+// reboot, 4 succeeds because quillset runs on and a rollback would pull its
+// files from under it, anything else means the settings were not applied.
 extern "C" __declspec(dllexport) UINT __stdcall ApplySettings(MSIHANDLE install)
 {
   DWORD code;
@@ -36,11 +37,13 @@ extern "C" __declspec(dllexport) UINT __stdcall ApplySettings(MSIHANDLE install)
   } else if (code == 3010) {
     result = "values stored, the controller restarts at the next reboot: the install asks for a reboot";
     MsiSetMode(install, MSIRUNMODE_REBOOTATEND, TRUE);
+  } else if (code == 4) {
+    result = "quillset goes on without the installer: the install succeeds; read SMEnable and SDSwitch later to learn what it applied";
   } else {
     result = "settings not applied: the install fails and rolls back";
     status = ERROR_INSTALL_FAILURE;
   }
-  char text[160];
+  char text[200];
   snprintf(text, sizeof text, "quillset outcome %lu: %s", code, result);
   LogLine(install, text);
   return status;

@@ -48,6 +48,12 @@ if grep -Eq 'WARNING|CRITICAL' "$log"; then
   echo "build-msi: wixl ignored part of quillset.wxs" >&2
   exit 1
 fi
+# What wixl 0.101 cannot say: public properties that reach the installer
+# service in managed and elevated installs (else it drops them and the
+# package ignores them), and EventMessageFile as REG_EXPAND_SZ ("#%").
+faketime "@$SOURCE_DATE_EPOCH" msibuild "$stage/out.msi" \
+  -q "UPDATE \`Property\` SET \`Value\`='WIX_DOWNGRADE_DETECTED;WIX_UPGRADE_DETECTED;SMENABLE;SDSWITCH;APPLY' WHERE \`Property\`='SecureCustomProperties'" \
+  -q "UPDATE \`Registry\` SET \`Value\`='#%[#qscapture.exe]' WHERE \`Name\`='EventMessageFile'"
 faketime "@$SOURCE_DATE_EPOCH" msibuild "$stage/out.msi" -s "quillset $version" quillset "$platform;1033" "{$package}"
 
 if [ -n "${QUILLSET_SIGN_CERT:-}" ] && [ -n "${QUILLSET_SIGN_KEY:-}" ]; then

@@ -64,7 +64,7 @@ static void CopyOutput(MSIHANDLE install, HANDLE output, HANDLE process, DWORD *
     *exitCode = (DWORD)-1;
 }
 
-static int RunCommand(MSIHANDLE install, char *command, DWORD *exitCode)
+static int RunCommand(MSIHANDLE install, WCHAR *command, DWORD *exitCode)
 {
   SECURITY_ATTRIBUTES inherit = {sizeof inherit, NULL, TRUE};
   HANDLE readEnd, writeEnd;
@@ -73,14 +73,14 @@ static int RunCommand(MSIHANDLE install, char *command, DWORD *exitCode)
     return 0;
   }
   SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
-  STARTUPINFOA startup;
+  STARTUPINFOW startup;
   ZeroMemory(&startup, sizeof startup);
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;
   startup.hStdOutput = writeEnd;
   startup.hStdError = writeEnd;
   PROCESS_INFORMATION child;
-  int started = CreateProcessA(NULL, command, NULL, NULL, TRUE, CREATE_NO_WINDOW, NULL, NULL, &startup, &child) != 0;
+  int started = CreateProcessW(NULL, command, NULL, NULL, TRUE, CREATE_NO_WINDOW, NULL, NULL, &startup, &child) != 0;
   DWORD error = GetLastError();
   // Only the child may hold the write end, or the read never ends.
   CloseHandle(writeEnd);
@@ -89,8 +89,12 @@ static int RunCommand(MSIHANDLE install, char *command, DWORD *exitCode)
     CloseHandle(child.hThread);
     CloseHandle(child.hProcess);
   } else {
+    // The log is ANSI: characters outside its code page show as '?'.
+    char narrow[401] = "";
+    if (!WideCharToMultiByte(CP_ACP, 0, command, -1, narrow, sizeof narrow, NULL, NULL))
+      narrow[sizeof narrow - 1] = '\0';
     char text[600];
-    snprintf(text, sizeof text, "quillset: could not start %.400s, error %lu", command, error);
+    snprintf(text, sizeof text, "quillset: could not start %s, error %lu", narrow, error);
     LogLine(install, text);
   }
   CloseHandle(readEnd);
@@ -100,19 +104,19 @@ static int RunCommand(MSIHANDLE install, char *command, DWORD *exitCode)
 int RunLogged(MSIHANDLE install, DWORD *exitCode)
 {
   DWORD size = 0;
-  char empty[1] = "";
-  if (MsiGetPropertyA(install, "CustomActionData", empty, &size) != ERROR_MORE_DATA || size == 0) {
+  WCHAR empty[1] = L"";
+  if (MsiGetPropertyW(install, L"CustomActionData", empty, &size) != ERROR_MORE_DATA || size == 0) {
     LogLine(install, "quillset: the action has no command line (CustomActionData is empty)");
     return 0;
   }
   size++;
-  char *command = (char *)HeapAlloc(GetProcessHeap(), 0, size);
+  WCHAR *command = (WCHAR *)HeapAlloc(GetProcessHeap(), 0, size * sizeof *command);
   if (!command) {
     LogLine(install, "quillset: out of memory");
     return 0;
   }
   int ran = 0;
-  if (MsiGetPropertyA(install, "CustomActionData", command, &size) == ERROR_SUCCESS)
+  if (MsiGetPropertyW(install, L"CustomActionData", command, &size) == ERROR_SUCCESS)
     ran = RunCommand(install, command, exitCode);
   HeapFree(GetProcessHeap(), 0, command);
   return ran;

@@ -56,7 +56,7 @@ program_files() {
 event_source() {
   win reg query "$source_key" /v EventMessageFile
   if [ "$1" = registered ]; then
-    grep -qi 'quillset\\qscapture.exe' "$out" || fail "event source not registered: $(cat "$out")"
+    grep -qi 'REG_EXPAND_SZ.*quillset\\qscapture.exe' "$out" || fail "event source not registered as REG_EXPAND_SZ: $(cat "$out")"
   else
     ! grep -qi 'qscapture' "$out" || fail "event source still registered"
   fi
@@ -92,9 +92,19 @@ win reg add "$key" /v SMEnable /t REG_DWORD /d 7 /f
 win reg add "$key" /v SDSwitch /t REG_DWORD /d 7 /f
 echo "prefix made in $(( $(date +%s) - start )) s"
 
+# Else the installer service drops them in managed and elevated installs.
+step=secure
+msiinfo export "$msi" Property > "$out"
+secure=$(tr -d '\r' < "$out" | sed -n 's/^SecureCustomProperties\t//p')
+for p in SMENABLE SDSWITCH APPLY; do
+  [[ ";$secure;" = *";$p;"* ]] || fail "$p not in SecureCustomProperties '$secure'"
+done
+
 # Refused by a launch condition before anything changes.
 step=invalid
 install 1603 /i "$(winpath "$msi")" SMENABLE=1 SDSWITCH=4
+step=apply2
+install 1603 /i "$(winpath "$msi")" APPLY=2
 step=half
 install 1603 /i "$(winpath "$msi")" SDSWITCH=2
 values 7 7; settings_file; program_files ""; event_source absent
