@@ -17,7 +17,10 @@ done
 if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
   SOURCE_DATE_EPOCH=$(git -C "$here" log -1 --format=%ct 2> /dev/null) || SOURCE_DATE_EPOCH=315532800
 fi
-export TZ=UTC LC_ALL=C
+# libfaketime would also shift the file times that stat reports by how far
+# its clock is from the real one, and wixl 0.106 (Debian 13) stamps the
+# cabinet's files with them: keep the times set below.
+export TZ=UTC LC_ALL=C NO_FAKE_STAT=1
 
 stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
