@@ -8,15 +8,15 @@
 // qscheck --write: the install fails unless the file was written.
 extern "C" __declspec(dllexport) UINT __stdcall WriteSettings(MSIHANDLE install)
 {
-  DWORD code;
-  if (!RunLogged(install, &code))
+    DWORD code;
+    if (!RunLogged(install, &code))
+        return ERROR_INSTALL_FAILURE;
+    if (code == 0)
+        return ERROR_SUCCESS;
+    char text[120];
+    snprintf(text, sizeof text, "quillset: qscheck --write exit code %lu: settings file not written, the install fails", code);
+    LogLine(install, text);
     return ERROR_INSTALL_FAILURE;
-  if (code == 0)
-    return ERROR_SUCCESS;
-  char text[120];
-  snprintf(text, sizeof text, "quillset: qscheck --write exit code %lu: settings file not written, the install fails", code);
-  LogLine(install, text);
-  return ERROR_INSTALL_FAILURE;
 }
 
 // qscapture --outcome: 0 and 3 succeed (3 leaves the restart to the next
@@ -25,26 +25,26 @@ extern "C" __declspec(dllexport) UINT __stdcall WriteSettings(MSIHANDLE install)
 // files from under it, anything else means the settings were not applied.
 extern "C" __declspec(dllexport) UINT __stdcall ApplySettings(MSIHANDLE install)
 {
-  DWORD code;
-  if (!RunLogged(install, &code))
-    return ERROR_INSTALL_FAILURE;
-  const char *result;
-  UINT status = ERROR_SUCCESS;
-  if (code == 0) {
-    result = "settings applied";
-  } else if (code == 3) {
-    result = "values stored, controller not restarted: a reboot applies them, the install succeeds";
-  } else if (code == 3010) {
-    result = "values stored, the controller restarts at the next reboot: the install asks for a reboot";
-    MsiSetMode(install, MSIRUNMODE_REBOOTATEND, TRUE);
-  } else if (code == 4) {
-    result = "quillset goes on without the installer: the install succeeds; read SMEnable and SDSwitch later to learn what it applied";
-  } else {
-    result = "settings not applied: the install fails and rolls back";
-    status = ERROR_INSTALL_FAILURE;
-  }
-  char text[200];
-  snprintf(text, sizeof text, "quillset outcome %lu: %s", code, result);
-  LogLine(install, text);
-  return status;
+    DWORD code;
+    if (!RunLogged(install, &code))
+        return ERROR_INSTALL_FAILURE;
+    const char *result;
+    UINT status = ERROR_SUCCESS;
+    if (code == 0) {
+        result = "settings applied";
+    } else if (code == 3) {
+        result = "values stored, controller not restarted: a reboot applies them, the install succeeds";
+    } else if (code == 3010) {
+        result = "values stored, the controller restarts at the next reboot: the install asks for a reboot";
+        MsiSetMode(install, MSIRUNMODE_REBOOTATEND, TRUE);
+    } else if (code == 4) {
+        result = "quillset goes on without the installer: the install succeeds; read SMEnable and SDSwitch later to learn what it applied";
+    } else {
+        result = "settings not applied: the install fails and rolls back";
+        status = ERROR_INSTALL_FAILURE;
+    }
+    char text[200];
+    snprintf(text, sizeof text, "quillset outcome %lu: %s", code, result);
+    LogLine(install, text);
+    return status;
 }

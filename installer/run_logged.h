@@ -1,5 +1,7 @@
 // Child processes of the custom actions, with their output in the MSI log.
-#pragma once
+#ifndef QUILLSET_RUN_LOGGED_H
+#define QUILLSET_RUN_LOGGED_H
+
 #include <windows.h>
 #include <msi.h>
 
@@ -12,3 +14,5 @@ void LogLine(MSIHANDLE install, const char *text);
 // and stores its exit code. Returns 0 (after logging why) when it could not
 // be started.
 int RunLogged(MSIHANDLE install, DWORD *exitCode);
+
+#endif

@@ -395,10 +395,13 @@ static int CheckEventSource(int registered, const char *qscapture)
     return 0;
 }
 
-static void Widen(const char *text, WCHAR *out, int size)
+// Our arguments come in the ANSI code page, the table's texts in UTF-8.
+static int Widen(UINT codePage, const char *text, WCHAR *out, int size)
 {
-    if (!MultiByteToWideChar(CP_ACP, 0, text, -1, out, size))
-        out[0] = 0;
+    if (MultiByteToWideChar(codePage, 0, text, -1, out, size) > 0)
+        return 1;
+    out[0] = 0;
+    return 0;
 }
 
 static int RunRegisterCase(const ToolCase *t, const char *qscapture, const WCHAR *outputPath)
@@ -408,7 +411,7 @@ static int RunRegisterCase(const ToolCase *t, const char *qscapture, const WCHAR
     int ok = 1;
     for (int registering = 1; registering >= 0 && ok; registering--) {
         commandLine[0] = '"';
-        Widen(qscapture, commandLine + 1, MAX_PATH);
+        Widen(CP_ACP, qscapture, commandLine + 1, MAX_PATH);
         lstrcatW(commandLine, registering ? L"\" --register-eventlog" : L"\" --unregister-eventlog");
         if (!RunTool(commandLine, outputPath, &exitCode) || exitCode != 0) {
             printf("  %s exits with %lu (error %lu)\n", registering ? "--register-eventlog" : "--unregister-eventlog",
@@ -450,13 +453,13 @@ int RunToolCase(const ToolCase *t, const char *quillset, const char *qscheck, co
     WCHAR commandLine[6 * MAX_PATH];
     if (t->tool == Check) {
         snprintf(line, sizeof line, t->defaultFile ? "\"%s\"" : "\"%s\" \"%s\"", qscheck, settings);
-        Widen(line, commandLine, 6 * MAX_PATH);
+        Widen(CP_ACP, line, commandLine, 6 * MAX_PATH);
     } else {
         snprintf(line, sizeof line, "\"%s\" %s --log \"", qscapture, t->options);
-        Widen(line, commandLine, 6 * MAX_PATH);
+        Widen(CP_ACP, line, commandLine, 6 * MAX_PATH);
         lstrcatW(commandLine, logPath);
         snprintf(line, sizeof line, "\" --outcome \"%s\"", quillset);
-        Widen(line, commandLine + lstrlenW(commandLine), 2 * MAX_PATH);
+        Widen(CP_ACP, line, commandLine + lstrlenW(commandLine), 2 * MAX_PATH);
     }
 
     char why[256] = "";
@@ -539,16 +542,11 @@ int RunToolCase(const ToolCase *t, const char *quillset, const char *qscheck, co
 // Paths and command lines are UTF-8 here and wide for Windows: the target
 // may be named in letters outside the ANSI code page.
 
-static int Wide(const char *utf8, wchar_t *wide, int size)
-{
-    return MultiByteToWideChar(CP_UTF8, 0, utf8, -1, wide, size) > 0;
-}
-
 // Through cmd.exe, which takes a wide command line and redirects for us.
 static int RunToolW(const char *commandLine, DWORD *exitCode)
 {
     static wchar_t wide[4 * MAX_PATH];
-    int code = Wide(commandLine, wide, 4 * MAX_PATH) ? _wsystem(wide) : -1;
+    int code = Widen(CP_UTF8, commandLine, wide, 4 * MAX_PATH) ? _wsystem(wide) : -1;
     *exitCode = static_cast<DWORD>(code);
     return code != -1;
 }
@@ -601,7 +599,7 @@ static int RunWriteCase(const ToolCase *t, const char *qscheck)
     snprintf(target + lstrlenA(target), MAX_PATH - lstrlenA(target), "\\kvinst\\%s",
              t->target != NULL ? t->target : "kvconfig.txt");
     wchar_t path[MAX_PATH], backup[MAX_PATH], folder[MAX_PATH];
-    Wide(target, path, MAX_PATH);
+    Widen(CP_UTF8, target, path, MAX_PATH);
     lstrcpyW(backup, path);
     lstrcatW(backup, L".bak");
     lstrcpyW(folder, path);
@@ -609,7 +607,7 @@ static int RunWriteCase(const ToolCase *t, const char *qscheck)
     GetTempPathA(MAX_PATH, outputPath);
     lstrcatA(outputPath, "qse2e-tool.out");
     wchar_t output[MAX_PATH];
-    Wide(outputPath, output, MAX_PATH);
+    Widen(CP_ACP, outputPath, output, MAX_PATH);
     // cmd.exe drops the outer quotes.
     snprintf(commandLine, sizeof commandLine, "\"\"%s\" %s %s%s%s > \"%s\" 2>&1\"", qscheck, t->arguments,
              t->defaultFile ? "" : "\"", t->defaultFile ? "" : target, t->defaultFile ? "" : "\"", outputPath);
