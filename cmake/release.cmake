@@ -6,21 +6,18 @@ else()
   set(release_arch win32)
 endif()
 
-# README.txt is the administrator's part of the README; both text files get
-# CR LF line ends for Notepad and for quillset's own reader.
+# README.txt is the administrator's guide and the message reference; both
+# text files get CR LF line ends for Notepad and for quillset's own reader.
 set(release_dir ${PROJECT_BINARY_DIR}/release)
-set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
-  ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/resources/kvconfig.txt)
-file(READ ${PROJECT_SOURCE_DIR}/README.md readme)
-string(FIND "${readme}" "## For the Windows administrator" start)
-if(start LESS 0)
-  message(FATAL_ERROR "README.md has no section \"For the Windows administrator\"")
-endif()
-string(SUBSTRING "${readme}" ${start} -1 readme)
-string(FIND "${readme}" "\n## " end)
-string(SUBSTRING "${readme}" 0 ${end} readme)
-string(STRIP "${readme}" readme)
-file(CONFIGURE OUTPUT ${release_dir}/README.txt CONTENT "quillset ${PROJECT_VERSION}\n\n${readme}\n"
+set(release_docs ${PROJECT_SOURCE_DIR}/docs/administrators.md ${PROJECT_SOURCE_DIR}/docs/messages.md)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${release_docs} ${PROJECT_SOURCE_DIR}/resources/kvconfig.txt)
+set(readme "")
+foreach(doc IN LISTS release_docs)
+  file(READ ${doc} text)
+  string(STRIP "${text}" text)
+  string(APPEND readme "\n\n${text}")
+endforeach()
+file(CONFIGURE OUTPUT ${release_dir}/README.txt CONTENT "quillset ${PROJECT_VERSION}${readme}\n"
   @ONLY NEWLINE_STYLE CRLF)
 file(READ ${PROJECT_SOURCE_DIR}/resources/kvconfig.txt sample)
 file(CONFIGURE OUTPUT ${release_dir}/kvconfig.txt CONTENT "${sample}" @ONLY NEWLINE_STYLE CRLF)

@@ -1,4 +1,4 @@
-// Every message text of the job is explained in the README's message reference.
+// Every message text of the job is explained in the message reference.
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -10,7 +10,7 @@
 namespace {
 
 // As the reference writes a text: in backticks, a line feed as \n.
-std::string AsInReadme(const char *text)
+std::string AsInReference(const char *text)
 {
     std::string quoted = "`";
     for (const char *c = text; *c != '\0'; c++)
@@ -18,16 +18,14 @@ std::string AsInReadme(const char *text)
     return quoted + "`";
 }
 
-TEST(Messages, EachIsInTheReadmeReference)
+TEST(Messages, EachIsInTheReference)
 {
-    std::stringstream readme;
-    readme << std::ifstream(QUILLSET_README).rdbuf();
-    const std::string text = readme.str();
-    size_t start = text.find("### Message reference");
-    ASSERT_NE(start, std::string::npos) << QUILLSET_README;
-    const std::string reference = text.substr(start, text.find("\n### ", start) - start);
+    std::stringstream file;
+    file << std::ifstream(QUILLSET_MESSAGE_REFERENCE).rdbuf();
+    const std::string reference = file.str();
+    ASSERT_FALSE(reference.empty()) << QUILLSET_MESSAGE_REFERENCE;
 #define EXPECT_IN_REFERENCE(name, message) \
-    EXPECT_NE(reference.find(AsInReadme(message)), std::string::npos) << #name ": " << AsInReadme(message);
+    EXPECT_NE(reference.find(AsInReference(message)), std::string::npos) << #name ": " << AsInReference(message);
     QUILLSET_MESSAGES(EXPECT_IN_REFERENCE)
 #undef EXPECT_IN_REFERENCE
 }
