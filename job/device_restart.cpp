@@ -2,9 +2,6 @@
 
 #include <setupapi.h>
 
-// The media-card controller, by the start of its first hardware ID.
-static const char ControllerHardwareId[] = "PCI\\VEN_1D5B&DEV_4F17";
-
 static const DWORD RestartPauseMs = 1000;
 
 // A disabled controller survives reboots, so after a disable that took
@@ -12,78 +9,7 @@ static const DWORD RestartPauseMs = 1000;
 static const int EnablePasses = 3;
 static const DWORD EnableRetryPauseMs = 1000;
 
-// A property that keeps growing between reads (a device being reconfigured)
-// must not keep us here for ever.
-static const int PropertyReadLimit = 4;
-
 static_assert(sizeof(SP_PROPCHANGE_PARAMS) == 20, "the class installer expects a 20-byte record");
-static_assert(sizeof(SP_DEVINFO_DATA) == (sizeof(void *) == 8 ? 32 : 28), "SetupAPI checks cbSize exactly");
-
-// Compares like strncmp, but never reads past the property's size: the
-// platform does not promise a terminator. A property without text never matches.
-static int HardwareIdMatches(const char *property, DWORD size, const char *prefix, int compareLength)
-{
-    if (size == 0 || property[0] == '\0')
-        return 0;
-    for (int i = 0; i < compareLength; i++) {
-        char c = (DWORD)i < size ? property[i] : '\0';
-        if (c != prefix[i])
-            return 0;
-        if (c == '\0')
-            break;
-    }
-    return 1;
-}
-
-// Reads the device's hardware IDs and compares the first one with the prefix.
-// Returns 1 on a match, 0 on no match (or a device to skip), -1 when the
-// enumeration must be abandoned.
-static int MatchDevice(HDEVINFO devices, SP_DEVINFO_DATA *device, const char *prefix, int compareLength)
-{
-    BYTE *buffer = NULL;
-    DWORD size = 0;
-    DWORD required = 0;
-    int result = 0;
-
-    for (int reads = 1;; reads++) {
-        if (SetupDiGetDeviceRegistryPropertyA(devices, device, SPDRP_HARDWAREID, NULL, buffer, size,
-                                              &required)) {
-            result = HardwareIdMatches(reinterpret_cast<char *>(buffer), size, prefix, compareLength);
-            break;
-        }
-        DWORD error = GetLastError();
-        if (error == ERROR_INVALID_DATA) {
-            OutputDebugStringA(MsgNoHardwareIds);
-            break;
-        }
-        // Unplugged while we look: the rest of the list is still worth searching.
-        if (error == ERROR_NO_SUCH_DEVINST) {
-            OutputDebugStringA(MsgDeviceGone);
-            break;
-        }
-        if (error != ERROR_INSUFFICIENT_BUFFER) {
-            OutputDebugStringA(MsgHardwareIdsUnreadable);
-            result = -1;
-            break;
-        }
-        if (reads == PropertyReadLimit) {
-            OutputDebugStringA(MsgHardwareIdsChanging);
-            break;
-        }
-        if (buffer != NULL)
-            LocalFree(buffer);
-        buffer = static_cast<BYTE *>(LocalAlloc(LMEM_ZEROINIT, required));
-        if (buffer == NULL) {
-            OutputDebugStringA(MsgHardwareIdsNoMemory);
-            break;
-        }
-        size = required;
-    }
-
-    if (buffer != NULL)
-        LocalFree(buffer);
-    return result;
-}
 
 static BOOL SetPropertyChange(HDEVINFO devices, SP_DEVINFO_DATA *device, DWORD stateChange, DWORD scope)
 {
@@ -137,21 +63,11 @@ static int ChangeState(const char *hardwareIdPrefix, DWORD stateChange, int comp
         return 0;
     }
 
-    SP_DEVINFO_DATA device;
-    ZeroMemory(&device, sizeof device);
-    device.cbSize = sizeof device;
-
     // Only the first matching device is changed.
-    int found = 0;
-    for (DWORD index = 0; !found && SetupDiEnumDeviceInfo(devices, index, &device); index++) {
-        int match = MatchDevice(devices, &device, hardwareIdPrefix, compareLength);
-        if (match < 0 && !tolerant)
-            break;
-        if (match > 0) {
-            *changed = ApplyStateChange(devices, &device, stateChange);
-            found = 1;
-        }
-    }
+    SP_DEVINFO_DATA device;
+    int found = FindDevice(devices, hardwareIdPrefix, compareLength, tolerant, &device) > 0;
+    if (found)
+        *changed = ApplyStateChange(devices, &device, stateChange);
 
     SetupDiDestroyDeviceInfoList(devices);
     return found;

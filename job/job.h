@@ -6,7 +6,12 @@
 #include <stdio.h>
 #include <windows.h>
 
+#include <setupapi.h>
+
 #include "messages.h"
+
+// The media-card controller, by the start of its first hardware ID.
+inline constexpr char ControllerHardwareId[] = "PCI\\VEN_1D5B&DEV_4F17";
 
 // Highest DebugTrace level that is written; fixed when the program is built.
 extern const DWORD TraceLevel;
@@ -55,5 +60,27 @@ void DebugTrace(DWORD level, const char *format, ...)
 int UpdateDriverParameters(void);
 int RestartDevice(void);
 int ChangeDeviceState(const char *hardwareIdPrefix, DWORD stateChange, int compareLength);
+
+// Finds the first present device of the set whose first hardware ID starts
+// with the prefix (compared over compareLength characters) and leaves it in
+// *device. Returns 1 when found, 0 when none matched, -1 when a hardware ID
+// could not be read and the search is not tolerant of that.
+int FindDevice(HDEVINFO devices, const char *prefix, int compareLength, int tolerant, SP_DEVINFO_DATA *device);
+
+// A device as Configuration Manager reports it (CM_Get_DevNode_Status).
+enum DeviceState {
+    DeviceRunning,      // started, no problem
+    DeviceNotStarted,   // neither started nor reporting a problem
+    DeviceDisabled,     // problem 22, CM_PROB_DISABLED
+    DeviceNeedsReboot,  // problem 14, CM_PROB_NEED_RESTART
+    DeviceProblem,      // any other problem code
+    DeviceStateUnknown, // the status could not be read, or held no DN_ bit
+    DeviceAbsent,       // no present device matched
+};
+
+// The state of one device node; *problem gets its problem code, 0 without one.
+DeviceState ReadDeviceState(DWORD devInst, DWORD *problem);
+// Finds the controller as RestartDevice does and reads its state.
+DeviceState ReadControllerState(DWORD *problem);
 
 #endif

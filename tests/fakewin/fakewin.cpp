@@ -269,6 +269,18 @@ BOOL SetupDiDestroyDeviceInfoList(HDEVINFO)
     return TRUE;
 }
 
+CONFIGRET CM_Get_DevNode_Status(ULONG *status, ULONG *problem, DEVINST devInst, ULONG flags)
+{
+    if (fake::Fails("CM_Get_DevNode_Status") || flags != 0 || devInst >= world.devices.size())
+        return CR_FAILURE;
+    const fake::Device &d = world.devices[devInst];
+    if (!d.statusStub) {
+        *status = d.status;
+        *problem = d.problem;
+    }
+    return CR_SUCCESS;
+}
+
 // The settings stream, read the way the Windows runtime reads text mode:
 // CR LF comes out as one line feed, while positions stay byte offsets.
 // Binary mode ("rb") hands out the bytes as they are.

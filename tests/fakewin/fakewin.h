@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "cfgmgr32.h"
 #include "setupapi.h"
 
 namespace fake {
@@ -20,6 +21,10 @@ struct Device {
     bool hasProperty = true;
     DWORD readError = 0;       // fails every property read with this error
     DWORD growth = 0;          // bytes the property gains at every read
+    // What CM_Get_DevNode_Status reports; statusStub: success, nothing written.
+    ULONG status = DN_DRIVER_LOADED | DN_STARTED;
+    ULONG problem = 0;
+    bool statusStub = false;
 };
 
 struct Value {

@@ -224,3 +224,50 @@ TEST_F(Devices, Wow64IsSaidOnceAndTheRestartStillTried)
 }
 
 }
+
+namespace {
+
+// The controller's state, for the compliance check: found as the restart
+// finds it, then read from Configuration Manager.
+TEST_F(JobTest, ControllerState)
+{
+    const struct {
+        const char *name;
+        std::string ids;
+        ULONG status, problem;
+        bool stub;
+        DeviceState state;
+        DWORD problemSeen;
+    } table[] = {
+        {"running", Ids(ControllerId()), DN_DRIVER_LOADED | DN_STARTED, 0, false, DeviceRunning, 0},
+        {"disabled", Ids(ControllerId()), DN_HAS_PROBLEM, CM_PROB_DISABLED, false, DeviceDisabled, 22},
+        {"problem 10", Ids(ControllerId()), DN_DRIVER_LOADED | DN_HAS_PROBLEM, CM_PROB_FAILED_START, false,
+         DeviceProblem, 10},
+        {"waits for a reboot", Ids(ControllerId()), DN_HAS_PROBLEM, CM_PROB_NEED_RESTART, false, DeviceNeedsReboot,
+         14},
+        {"not started", Ids(ControllerId()), DN_DRIVER_LOADED, 0, false, DeviceNotStarted, 0},
+        {"absent", Ids("PCI\\VEN_1D5B&DEV_4F18"), DN_STARTED, 0, false, DeviceAbsent, 0},
+        // Success with nothing written, or a status without any DN_ bit.
+        {"unknown, nothing written", Ids(ControllerId()), DN_STARTED, 0, true, DeviceStateUnknown, 0},
+        {"unknown, no bit", Ids(ControllerId()), 0, 5, false, DeviceStateUnknown, 0},
+    };
+    for (const auto &row : table) {
+        SetUp();
+        AddDevice(Ids("ROOT\\LEGACY_BEEP"));
+        AddDevice(row.ids);
+        fake::world.devices[1].status = row.status;
+        fake::world.devices[1].problem = row.problem;
+        fake::world.devices[1].statusStub = row.stub;
+        DWORD problem = 99;
+        EXPECT_EQ(ReadControllerState(&problem), row.state) << row.name;
+        EXPECT_EQ(problem, row.problemSeen) << row.name;
+        ExpectAllReleased();
+    }
+    SetUp();
+    AddDevice(Ids(ControllerId()));
+    fake::world.failing = {"CM_Get_DevNode_Status"};
+    DWORD problem;
+    EXPECT_EQ(ReadControllerState(&problem), DeviceStateUnknown);
+}
+
+} // namespace
