@@ -75,6 +75,20 @@ struct ToolCase {
     enum { AsBuilt, ReadOnly, Folder } targetSetup = AsBuilt;
     const char *after = nullptr;
     const char *backup = nullptr;
+    // What the case does around the run besides: qscheck --write run twice,
+    // the second time checked; qscapture in a job that is ended once quillset
+    // waits for the key, or in one that forbids breakaway; its stdout a pipe
+    // that takes nothing for a while after the disable, or never; its log
+    // with a second name.
+    enum {
+        Plain,
+        WrittenTwice,
+        JobEnded,
+        InJobWithoutBreakaway,
+        StdoutStalled,
+        StdoutNeverRead,
+        LogHardLink
+    } harness = Plain;
 };
 extern const ToolCase ToolCases[];
 extern const int ToolCaseCount;

@@ -2,6 +2,7 @@
 // file, qscapture --outcome --log around quillset.exe, and qscapture's event
 // source registration.
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include "debug_capture.h"
@@ -17,7 +18,7 @@ static const char FirstWait[] = "wait 1s.";
 static const DWORD InterruptAfterWaitMs = 500;
 static const DWORD PollMs = 20;
 
-enum Interruption { NoInterruption, Killed, CtrlC };
+enum Interruption { NoInterruption, Killed, CtrlC, JobEnded, InJobWithoutBreakaway };
 
 // Sends Ctrl+C to the console of process, leaving ours for it.
 static void SendCtrlC(DWORD process)
@@ -27,6 +28,51 @@ static void SendCtrlC(DWORD process)
         SetConsoleCtrlHandler(NULL, TRUE);
         GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0);
     }
+}
+
+// qscapture's stdout as a pipe that takes nothing for a while: once the
+// disable shows there, or from the start, it is filled with more than it
+// holds and read again StallMs later, or never.
+static const DWORD StallMs = 4000;
+
+struct Stall {
+    HANDLE read, write, drain;
+};
+
+static DWORD WINAPI Fill(void *context)
+{
+    static char filler[1 << 20];
+    DWORD written;
+    WriteFile(static_cast<Stall *>(context)->write, filler, sizeof filler, &written, NULL);
+    return 0;
+}
+
+static DWORD WINAPI Drain(void *context)
+{
+    Stall *stall = static_cast<Stall *>(context);
+    static char seen[64 * 1024];
+    DWORD used = 0, read;
+    HANDLE filler = NULL;
+    while (ReadFile(stall->read, seen + used, sizeof seen - 1 - used, &read, NULL) && read > 0 && filler == NULL) {
+        seen[used += read] = '\0';
+        if (strstr(seen, "Device Disabled from RestartDevice") != NULL)
+            filler = CreateThread(NULL, 0, Fill, stall, 0, NULL), Sleep(StallMs);
+    }
+    while (ReadFile(stall->read, seen, sizeof seen, &read, NULL) && read > 0)
+        continue;
+    if (filler != NULL)
+        WaitForSingleObject(filler, HungAfterMs), CloseHandle(filler);
+    return 0;
+}
+
+// Once qscapture is gone, closing the end no thread waits on ends the other
+// end's wait.
+static void EndStall(Stall *stall, HANDLE thread)
+{
+    CloseHandle(stall->drain != NULL ? stall->write : stall->read);
+    if (thread != NULL && WaitForSingleObject(thread, HungAfterMs) == WAIT_OBJECT_0)
+        CloseHandle(thread);
+    CloseHandle(stall->drain != NULL ? stall->read : stall->write);
 }
 
 static int LogHoldsFirstWait(const WCHAR *log)
@@ -43,11 +89,12 @@ static int LogHoldsFirstWait(const WCHAR *log)
     return strstr(text, FirstWait) != NULL;
 }
 
-// Starts commandLine with stdout and stderr going to outputPath and waits for
-// it; or, once quillset waits for the key in log, ends it as a deployment
-// tool's time-out would, or presses Ctrl+C in its console.
+// Starts commandLine with stdout (unless stall gives a pipe) and stderr going
+// to outputPath and waits for it; or, once quillset waits for the key in log,
+// ends it or its job as a deployment tool's time-out would, or presses Ctrl+C
+// in its console.
 static int RunTool(WCHAR *commandLine, const WCHAR *outputPath, DWORD *exitCode,
-                   Interruption interruption = NoInterruption, const WCHAR *log = NULL)
+                   Interruption interruption = NoInterruption, const WCHAR *log = NULL, Stall *stall = NULL)
 {
     SECURITY_ATTRIBUTES inherited = {sizeof inherited, NULL, TRUE};
     HANDLE output = CreateFileW(outputPath, GENERIC_WRITE, FILE_SHARE_READ, &inherited, CREATE_ALWAYS,
@@ -60,10 +107,24 @@ static int RunTool(WCHAR *commandLine, const WCHAR *outputPath, DWORD *exitCode,
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
     startup.hStdOutput = startup.hStdError = output;
+    if (stall != NULL)
+        startup.hStdOutput = stall->write;
+    // A job that allows breakaway, or not; a failure to use it fails the case.
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+    limits.BasicLimitInformation.LimitFlags = interruption == JobEnded ? JOB_OBJECT_LIMIT_BREAKAWAY_OK : 0;
+    HANDLE job = interruption >= JobEnded ? CreateJobObjectW(NULL, NULL) : NULL;
+    if (job != NULL)
+        SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits);
+    if (interruption == InJobWithoutBreakaway)
+        interruption = NoInterruption;
+    DWORD flags = (interruption == CtrlC ? CREATE_NEW_CONSOLE : 0) | (job != NULL ? CREATE_SUSPENDED : 0);
     PROCESS_INFORMATION info;
-    int ok = CreateProcessW(NULL, commandLine, NULL, NULL, TRUE, interruption == CtrlC ? CREATE_NEW_CONSOLE : 0, NULL,
-                            NULL, &startup, &info);
+    int ok = CreateProcessW(NULL, commandLine, NULL, NULL, TRUE, flags, NULL, NULL, &startup, &info);
     CloseHandle(output);
+    if (ok && job != NULL)
+        AssignProcessToJobObject(job, info.hProcess), ResumeThread(info.hThread);
+    if (!ok && job != NULL)
+        CloseHandle(job);
     if (!ok)
         return 0;
     DWORD waitedMs = 0;
@@ -73,6 +134,8 @@ static int RunTool(WCHAR *commandLine, const WCHAR *outputPath, DWORD *exitCode,
         WaitForSingleObject(info.hProcess, InterruptAfterWaitMs) == WAIT_TIMEOUT) {
         if (interruption == Killed)
             TerminateProcess(info.hProcess, KilledExitCode);
+        else if (interruption == JobEnded)
+            TerminateJobObject(job, KilledExitCode);
         else
             SendCtrlC(info.dwProcessId);
     }
@@ -82,6 +145,8 @@ static int RunTool(WCHAR *commandLine, const WCHAR *outputPath, DWORD *exitCode,
         TerminateProcess(info.hProcess, 1);
     CloseHandle(info.hThread);
     CloseHandle(info.hProcess);
+    if (job != NULL)
+        CloseHandle(job);
     return ok;
 }
 
@@ -428,10 +493,31 @@ static int RunRegisterCase(const ToolCase *t, const char *qscapture, const WCHAR
 // The log's folder is named in Cyrillic ("журнал"), outside any ANSI code page
 // of a western Windows.
 static const WCHAR LogFolder[] = L"qse2e-\x0436\x0443\x0440\x043d\x0430\x043b";
-// What qscapture's trace of the event needs from Wine.
-static const char EventTraces[] = "+eventlog";
-// qscapture leaves quillset after its time-out of 1 s, and exits at once.
+// What qscapture's trace of the event needs from Wine, and quillset's own
+// time of each message.
+static const char EventTraces[] = "+eventlog,+timestamp,+debugstr";
+// qscapture leaves quillset after its time-out of 1 s, and exits at once;
+// a second more for each second more of time-out.
 static const DWORD DetachedWithinMs = 2500;
+// quillset's disable-to-enable gap: its pause, not qscapture's stalled stdout.
+static const DWORD GapFloorMs = 950, GapLimitMs = 1500;
+
+// quillset's disable-to-enable gap by its own clock: Wine's +timestamp trace
+// of its OutputDebugStringA calls, made before any debugger sees a message.
+static int CheckQuillsetGap(void)
+{
+    const char *cursor = Text, *wanted[] = {"Device Disabled from", "Device Re-Enabled from"};
+    char line[2048];
+    unsigned long seconds, millis, ms[2] = {0, 0}, found = 0;
+    while (found < 2 && NextLine(&cursor, line, sizeof line))
+        if (strstr(line, ":debugstr:OutputDebugStringA ") != NULL && strstr(line, wanted[found]) != NULL &&
+            sscanf(line, "%lu.%lu:", &seconds, &millis) == 2)
+            ms[found++] = seconds * 1000 + millis;
+    if (found == 2 && ms[1] - ms[0] >= GapFloorMs && ms[1] - ms[0] < GapLimitMs)
+        return 1;
+    printf("  quillset's enable came %lu ms after its disable (%lu of 2 traced)\n", ms[1] - ms[0], found);
+    return 0;
+}
 
 int RunToolCase(const ToolCase *t, const char *quillset, const char *qscheck, const char *qscapture)
 {
@@ -471,6 +557,11 @@ int RunToolCase(const ToolCase *t, const char *quillset, const char *qscheck, co
     int ok = BuildWorld(&t->run, &world, why, sizeof why);
     if (ok && t->tool == Capture && (!CreateDirectoryW(logFolder, NULL) || !WriteEarlierRun(logPath)))
         ok = 0, lstrcpyA(why, "cannot write the log");
+    WCHAR otherName[MAX_PATH];
+    lstrcpyW(otherName, logFolder);
+    lstrcatW(otherName, L"\\other-file.txt");
+    if (ok && t->harness == ToolCase::LogHardLink && !CreateHardLinkW(otherName, logPath, NULL))
+        ok = 0, lstrcpyA(why, "cannot give the log a second name");
     char debug[64] = "";
     GetEnvironmentVariableA("WINEDEBUG", debug, sizeof debug);
     if (t->tool == Capture)
@@ -480,13 +571,26 @@ int RunToolCase(const ToolCase *t, const char *quillset, const char *qscheck, co
         ReadWineTraces(0, &traceStart);
     DWORD exitCode = 0, startMs = MonotonicMs(), toolMs = 0;
     Interruption interruption = NoInterruption;
-    if (t->footer != NULL && t->footer[0] == '\0')
+    if (t->harness == ToolCase::JobEnded || t->harness == ToolCase::InJobWithoutBreakaway)
+        interruption = t->harness == ToolCase::JobEnded ? JobEnded : InJobWithoutBreakaway;
+    else if (t->footer != NULL && t->footer[0] == '\0')
         interruption = Killed;
     else if (t->footer != NULL && strncmp(t->footer, "detached (Ctrl+C)", 17) == 0)
         interruption = CtrlC;
-    if (ok && !RunTool(commandLine, outputPath, &exitCode, interruption, logPath))
+    Stall stall = {NULL, NULL, NULL};
+    SECURITY_ATTRIBUTES inherited = {sizeof inherited, NULL, TRUE};
+    HANDLE stallThread = NULL;
+    if (ok && t->harness >= ToolCase::StdoutStalled && t->harness <= ToolCase::StdoutNeverRead &&
+        CreatePipe(&stall.read, &stall.write, &inherited, 0)) {
+        SetHandleInformation(stall.read, HANDLE_FLAG_INHERIT, 0);
+        stallThread = CreateThread(NULL, 0, t->harness == ToolCase::StdoutStalled ? Drain : Fill, &stall, 0, NULL);
+        stall.drain = t->harness == ToolCase::StdoutStalled ? stallThread : NULL;
+    }
+    if (ok && !RunTool(commandLine, outputPath, &exitCode, interruption, logPath, stall.write ? &stall : NULL))
         snprintf(why, sizeof why, "cannot run %s (error %lu)", line, GetLastError()), ok = 0;
     toolMs = MonotonicMs() - startMs;
+    if (stall.write != NULL)
+        EndStall(&stall, stallThread);
     SetEnvironmentVariableA("WINEDEBUG", debug[0] ? debug : NULL);
     DWORD smEnable = NoValue, sdSwitch = NoValue;
     if (ok && t->footer != NULL) {
@@ -500,6 +604,7 @@ int RunToolCase(const ToolCase *t, const char *quillset, const char *qscheck, co
     char restoreWhy[256] = "";
     int restored = RestoreWorld(&world, restoreWhy, sizeof restoreWhy);
     DeleteFileW(logPath);
+    DeleteFileW(otherName);
     RemoveDirectoryW(logFolder);
     if (!ok || !restored) {
         DeleteFileW(outputPath);
@@ -515,15 +620,33 @@ int RunToolCase(const ToolCase *t, const char *quillset, const char *qscheck, co
     }
     if (t->tool == Check)
         ok = CheckOutputLines(t) && ok;
-    else {
+    else if (t->harness == ToolCase::LogHardLink) {
+        // Neither its header nor anything else went into the other file.
+        if (lstrcmpA(Text, "earlier run\r\n") != 0)
+            printf("  a log with a second name was written to\n"), ok = 0;
+        else if (!ReadText(outputPath) || strstr(Text, "(hard links)") == NULL)
+            printf("  qscapture did not say why it leaves the log alone\n"), ok = 0;
+    } else if (t->harness == ToolCase::InJobWithoutBreakaway) {
+        // quillset ran all the same, and both the log and stderr say where.
+        if (strstr(Text, "does not allow breakaway") == NULL || !ReadText(outputPath) ||
+            strstr(Text, "does not allow breakaway") == NULL)
+            printf("  no word of the job that forbids breakaway\n"), ok = 0;
+    } else {
         ok = CheckLog(t, quillset, expectedExit) && ok;
-        if (t->footer != NULL && toolMs > DetachedWithinMs)
+        const char *timeout = strstr(t->options, "--timeout ");
+        DWORD withinMs = DetachedWithinMs + (timeout != NULL ? atoi(timeout + 10) - 1 : 0) * 1000;
+        if (t->footer != NULL && toolMs > withinMs)
             printf("  qscapture took %lu ms to let go\n", toolMs), ok = 0;
+        // It waits for its stdout at the end: proof that the pipe was stuck.
+        if (t->harness == ToolCase::StdoutStalled && toolMs < StallMs)
+            printf("  qscapture ended after %lu ms, before its stdout took anything again\n", toolMs), ok = 0;
+        DWORD traceEnd = 0;
+        if (ok && t->harness == ToolCase::StdoutStalled && RunningOnWine())
+            ok = ReadWineTraces(traceStart, &traceEnd) && CheckQuillsetGap();
         if (t->footer != NULL && (smEnable != t->run.smEnable || sdSwitch != t->run.sdSwitch))
             printf("  SMEnable 0x%lx, SDSwitch 0x%lx once the key appeared; expected 0x%lx, 0x%lx\n", smEnable,
                    sdSwitch, t->run.smEnable, t->run.sdSwitch), ok = 0;
         // Only Wine traces the event.
-        DWORD traceEnd = 0;
         if (ok && RunningOnWine() && t->lines[0] != NULL) {
             if (!ReadWineTraces(traceStart, &traceEnd))
                 printf("  cannot read Wine's traces: QUILLSET_WINE_OUTPUT names no file\n"), ok = 0;
@@ -592,6 +715,15 @@ static int NoStrays(const wchar_t *folder)
     return ok;
 }
 
+static int LastWrite(const wchar_t *path, FILETIME *time)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExW(path, GetFileExInfoStandard, &data))
+        return 0;
+    *time = data.ftLastWriteTime;
+    return 1;
+}
+
 static int RunWriteCase(const ToolCase *t, const char *qscheck)
 {
     char target[MAX_PATH], outputPath[MAX_PATH], commandLine[4 * MAX_PATH], why[256] = "";
@@ -623,8 +755,15 @@ static int RunWriteCase(const ToolCase *t, const char *qscheck)
     if (ok && t->targetSetup == ToolCase::Folder && !CreateDirectoryW(path, NULL))
         ok = 0, lstrcpyA(why, "cannot make a folder in the target's place");
     DWORD exitCode = 0;
+    // Run twice, the second run is the one checked.
+    FILETIME written = {0, 0}, after = {0, 0};
+    if (ok && t->harness == ToolCase::WrittenTwice && !(RunToolW(commandLine, &exitCode) && LastWrite(path, &written)))
+        snprintf(why, sizeof why, "cannot run %s (error %lu)", commandLine, GetLastError()), ok = 0;
     if (ok && !(RunToolW(commandLine, &exitCode) && ReadText(output)))
         snprintf(why, sizeof why, "cannot run %s (error %lu)", commandLine, GetLastError()), ok = 0;
+    if (ok && t->harness == ToolCase::WrittenTwice &&
+        !(LastWrite(path, &after) && CompareFileTime(&written, &after) == 0))
+        lstrcpyA(why, "the second run changed the file's time"), ok = 0;
 
     printf("---- %s\n", t->name);
     int passed = ok && FileHolds(path, t->after, "the target") && FileHolds(backup, t->backup, "the .bak file");
