@@ -242,7 +242,7 @@ const ToolCase ToolCases[] = {
      HARNESS(JobEnded)},
     // A job that forbids breakaway: quillset runs inside it, and both outputs say so.
     {"capture.job_without_breakaway", Capture, 0, {"", NO_BYTES(NoFile), KeyPresent, {CONTROLLER}, 0, 0, 0, {}},
-     1, 1, {}, "", NULL, HARNESS(InJobWithoutBreakaway)},
+     1, 1, {}, "", NULL, HARNESS(NoBreakaway)},
     // stdout that takes nothing for 4 s after the disable holds qscapture's
     // end, not quillset's enable; nor, never read, the time-out.
     {"capture.stdout_stalled", Capture, 0,

@@ -18,7 +18,7 @@ static const char FirstWait[] = "wait 1s.";
 static const DWORD InterruptAfterWaitMs = 500;
 static const DWORD PollMs = 20;
 
-enum Interruption { NoInterruption, Killed, CtrlC, JobEnded, InJobWithoutBreakaway };
+enum Interruption { NoInterruption, Killed, CtrlC, JobEnded };
 
 // Sends Ctrl+C to the console of process, leaving ours for it.
 static void SendCtrlC(DWORD process)
@@ -36,7 +36,7 @@ static void SendCtrlC(DWORD process)
 static const DWORD StallMs = 4000;
 
 struct Stall {
-    HANDLE read, write, drain;
+    HANDLE read, write, thread;
 };
 
 static DWORD WINAPI Fill(void *context)
@@ -49,30 +49,20 @@ static DWORD WINAPI Fill(void *context)
 
 static DWORD WINAPI Drain(void *context)
 {
-    Stall *stall = static_cast<Stall *>(context);
     static char seen[64 * 1024];
     DWORD used = 0, read;
     HANDLE filler = NULL;
-    while (ReadFile(stall->read, seen + used, sizeof seen - 1 - used, &read, NULL) && read > 0 && filler == NULL) {
+    while (ReadFile(static_cast<Stall *>(context)->read, seen + used, sizeof seen - 1 - used, &read, NULL) &&
+           read > 0 && filler == NULL) {
         seen[used += read] = '\0';
         if (strstr(seen, "Device Disabled from RestartDevice") != NULL)
-            filler = CreateThread(NULL, 0, Fill, stall, 0, NULL), Sleep(StallMs);
+            filler = CreateThread(NULL, 0, Fill, context, 0, NULL), Sleep(StallMs);
     }
-    while (ReadFile(stall->read, seen, sizeof seen, &read, NULL) && read > 0)
+    while (ReadFile(static_cast<Stall *>(context)->read, seen, sizeof seen, &read, NULL) && read > 0)
         continue;
     if (filler != NULL)
         WaitForSingleObject(filler, HungAfterMs), CloseHandle(filler);
     return 0;
-}
-
-// Once qscapture is gone, closing the end no thread waits on ends the other
-// end's wait.
-static void EndStall(Stall *stall, HANDLE thread)
-{
-    CloseHandle(stall->drain != NULL ? stall->write : stall->read);
-    if (thread != NULL && WaitForSingleObject(thread, HungAfterMs) == WAIT_OBJECT_0)
-        CloseHandle(thread);
-    CloseHandle(stall->drain != NULL ? stall->read : stall->write);
 }
 
 static int LogHoldsFirstWait(const WCHAR *log)
@@ -89,12 +79,12 @@ static int LogHoldsFirstWait(const WCHAR *log)
     return strstr(text, FirstWait) != NULL;
 }
 
-// Starts commandLine with stdout (unless stall gives a pipe) and stderr going
-// to outputPath and waits for it; or, once quillset waits for the key in log,
-// ends it or its job as a deployment tool's time-out would, or presses Ctrl+C
-// in its console.
+// Starts commandLine with stdout and stderr going to outputPath and waits for
+// it; or, once quillset waits for the key in log, ends it or its job as a
+// deployment tool's time-out would, or presses Ctrl+C in its console. The
+// harness may give stdout a stalling pipe, or a job.
 static int RunTool(WCHAR *commandLine, const WCHAR *outputPath, DWORD *exitCode,
-                   Interruption interruption = NoInterruption, const WCHAR *log = NULL, Stall *stall = NULL)
+                   Interruption interruption = NoInterruption, const WCHAR *log = NULL, int harness = 0)
 {
     SECURITY_ATTRIBUTES inherited = {sizeof inherited, NULL, TRUE};
     HANDLE output = CreateFileW(outputPath, GENERIC_WRITE, FILE_SHARE_READ, &inherited, CREATE_ALWAYS,
@@ -107,30 +97,30 @@ static int RunTool(WCHAR *commandLine, const WCHAR *outputPath, DWORD *exitCode,
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
     startup.hStdOutput = startup.hStdError = output;
-    if (stall != NULL)
-        startup.hStdOutput = stall->write;
+    Stall stall = {NULL, NULL, NULL};
+    if (harness >= ToolCase::StdoutStalled && harness <= ToolCase::StdoutNeverRead &&
+        CreatePipe(&stall.read, &stall.write, &inherited, 0)) {
+        SetHandleInformation(stall.read, HANDLE_FLAG_INHERIT, 0);
+        stall.thread = CreateThread(NULL, 0, harness == ToolCase::StdoutStalled ? Drain : Fill, &stall, 0, NULL);
+        startup.hStdOutput = stall.write;
+    }
     // A job that allows breakaway, or not; a failure to use it fails the case.
     JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
-    limits.BasicLimitInformation.LimitFlags = interruption == JobEnded ? JOB_OBJECT_LIMIT_BREAKAWAY_OK : 0;
-    HANDLE job = interruption >= JobEnded ? CreateJobObjectW(NULL, NULL) : NULL;
+    limits.BasicLimitInformation.LimitFlags = harness == ToolCase::JobEnded ? JOB_OBJECT_LIMIT_BREAKAWAY_OK : 0;
+    int inJob = harness == ToolCase::JobEnded || harness == ToolCase::NoBreakaway;
+    HANDLE job = inJob ? CreateJobObjectW(NULL, NULL) : NULL;
     if (job != NULL)
         SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits);
-    if (interruption == InJobWithoutBreakaway)
-        interruption = NoInterruption;
     DWORD flags = (interruption == CtrlC ? CREATE_NEW_CONSOLE : 0) | (job != NULL ? CREATE_SUSPENDED : 0);
     PROCESS_INFORMATION info;
     int ok = CreateProcessW(NULL, commandLine, NULL, NULL, TRUE, flags, NULL, NULL, &startup, &info);
     CloseHandle(output);
     if (ok && job != NULL)
         AssignProcessToJobObject(job, info.hProcess), ResumeThread(info.hThread);
-    if (!ok && job != NULL)
-        CloseHandle(job);
-    if (!ok)
-        return 0;
     DWORD waitedMs = 0;
-    while (interruption != NoInterruption && !LogHoldsFirstWait(log) && waitedMs < HungAfterMs)
+    while (ok && interruption != NoInterruption && !LogHoldsFirstWait(log) && waitedMs < HungAfterMs)
         Sleep(PollMs), waitedMs += PollMs;
-    if (interruption != NoInterruption &&
+    if (ok && interruption != NoInterruption &&
         WaitForSingleObject(info.hProcess, InterruptAfterWaitMs) == WAIT_TIMEOUT) {
         if (interruption == Killed)
             TerminateProcess(info.hProcess, KilledExitCode);
@@ -139,15 +129,22 @@ static int RunTool(WCHAR *commandLine, const WCHAR *outputPath, DWORD *exitCode,
         else
             SendCtrlC(info.dwProcessId);
     }
-    ok = WaitForSingleObject(info.hProcess, HungAfterMs) == WAIT_OBJECT_0 &&
-         GetExitCodeProcess(info.hProcess, exitCode);
-    if (!ok)
+    int ended = ok && WaitForSingleObject(info.hProcess, HungAfterMs) == WAIT_OBJECT_0 &&
+                GetExitCodeProcess(info.hProcess, exitCode);
+    if (ok && !ended)
         TerminateProcess(info.hProcess, 1);
-    CloseHandle(info.hThread);
-    CloseHandle(info.hProcess);
+    if (ok)
+        CloseHandle(info.hThread), CloseHandle(info.hProcess);
     if (job != NULL)
         CloseHandle(job);
-    return ok;
+    // Closing the pipe's end that no thread waits on ends the other's wait.
+    if (stall.write != NULL) {
+        CloseHandle(harness == ToolCase::StdoutStalled ? stall.write : stall.read);
+        if (stall.thread != NULL && WaitForSingleObject(stall.thread, HungAfterMs) == WAIT_OBJECT_0)
+            CloseHandle(stall.thread);
+        CloseHandle(harness == ToolCase::StdoutStalled ? stall.read : stall.write);
+    }
+    return ended;
 }
 
 static char Text[256 * 1024];
@@ -571,26 +568,15 @@ int RunToolCase(const ToolCase *t, const char *quillset, const char *qscheck, co
         ReadWineTraces(0, &traceStart);
     DWORD exitCode = 0, startMs = MonotonicMs(), toolMs = 0;
     Interruption interruption = NoInterruption;
-    if (t->harness == ToolCase::JobEnded || t->harness == ToolCase::InJobWithoutBreakaway)
-        interruption = t->harness == ToolCase::JobEnded ? JobEnded : InJobWithoutBreakaway;
+    if (t->harness == ToolCase::JobEnded)
+        interruption = JobEnded;
     else if (t->footer != NULL && t->footer[0] == '\0')
         interruption = Killed;
     else if (t->footer != NULL && strncmp(t->footer, "detached (Ctrl+C)", 17) == 0)
         interruption = CtrlC;
-    Stall stall = {NULL, NULL, NULL};
-    SECURITY_ATTRIBUTES inherited = {sizeof inherited, NULL, TRUE};
-    HANDLE stallThread = NULL;
-    if (ok && t->harness >= ToolCase::StdoutStalled && t->harness <= ToolCase::StdoutNeverRead &&
-        CreatePipe(&stall.read, &stall.write, &inherited, 0)) {
-        SetHandleInformation(stall.read, HANDLE_FLAG_INHERIT, 0);
-        stallThread = CreateThread(NULL, 0, t->harness == ToolCase::StdoutStalled ? Drain : Fill, &stall, 0, NULL);
-        stall.drain = t->harness == ToolCase::StdoutStalled ? stallThread : NULL;
-    }
-    if (ok && !RunTool(commandLine, outputPath, &exitCode, interruption, logPath, stall.write ? &stall : NULL))
+    if (ok && !RunTool(commandLine, outputPath, &exitCode, interruption, logPath, t->harness))
         snprintf(why, sizeof why, "cannot run %s (error %lu)", line, GetLastError()), ok = 0;
     toolMs = MonotonicMs() - startMs;
-    if (stall.write != NULL)
-        EndStall(&stall, stallThread);
     SetEnvironmentVariableA("WINEDEBUG", debug[0] ? debug : NULL);
     DWORD smEnable = NoValue, sdSwitch = NoValue;
     if (ok && t->footer != NULL) {
@@ -620,17 +606,12 @@ int RunToolCase(const ToolCase *t, const char *quillset, const char *qscheck, co
     }
     if (t->tool == Check)
         ok = CheckOutputLines(t) && ok;
-    else if (t->harness == ToolCase::LogHardLink) {
-        // Neither its header nor anything else went into the other file.
-        if (lstrcmpA(Text, "earlier run\r\n") != 0)
-            printf("  a log with a second name was written to\n"), ok = 0;
-        else if (!ReadText(outputPath) || strstr(Text, "(hard links)") == NULL)
-            printf("  qscapture did not say why it leaves the log alone\n"), ok = 0;
-    } else if (t->harness == ToolCase::InJobWithoutBreakaway) {
-        // quillset ran all the same, and both the log and stderr say where.
-        if (strstr(Text, "does not allow breakaway") == NULL || !ReadText(outputPath) ||
-            strstr(Text, "does not allow breakaway") == NULL)
-            printf("  no word of the job that forbids breakaway\n"), ok = 0;
+    else if (t->harness == ToolCase::LogHardLink || t->harness == ToolCase::NoBreakaway) {
+        // The other file keeps its bytes, or the log says where quillset ran; stderr says why.
+        const char *said = t->harness == ToolCase::LogHardLink ? "(hard links)" : "does not allow breakaway";
+        if ((t->harness == ToolCase::LogHardLink ? lstrcmpA(Text, "earlier run\r\n") != 0 : !strstr(Text, said)) ||
+            !ReadText(outputPath) || strstr(Text, said) == NULL)
+            printf("  the log or stderr is not as expected, with \"%s\" on stderr\n", said), ok = 0;
     } else {
         ok = CheckLog(t, quillset, expectedExit) && ok;
         const char *timeout = strstr(t->options, "--timeout ");
@@ -715,15 +696,6 @@ static int NoStrays(const wchar_t *folder)
     return ok;
 }
 
-static int LastWrite(const wchar_t *path, FILETIME *time)
-{
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!GetFileAttributesExW(path, GetFileExInfoStandard, &data))
-        return 0;
-    *time = data.ftLastWriteTime;
-    return 1;
-}
-
 static int RunWriteCase(const ToolCase *t, const char *qscheck)
 {
     char target[MAX_PATH], outputPath[MAX_PATH], commandLine[4 * MAX_PATH], why[256] = "";
@@ -756,13 +728,14 @@ static int RunWriteCase(const ToolCase *t, const char *qscheck)
         ok = 0, lstrcpyA(why, "cannot make a folder in the target's place");
     DWORD exitCode = 0;
     // Run twice, the second run is the one checked.
-    FILETIME written = {0, 0}, after = {0, 0};
-    if (ok && t->harness == ToolCase::WrittenTwice && !(RunToolW(commandLine, &exitCode) && LastWrite(path, &written)))
+    WIN32_FILE_ATTRIBUTE_DATA first = {}, second = {};
+    int twice = t->harness == ToolCase::WrittenTwice;
+    if (ok && twice && !(RunToolW(commandLine, &exitCode) && GetFileAttributesExW(path, GetFileExInfoStandard, &first)))
         snprintf(why, sizeof why, "cannot run %s (error %lu)", commandLine, GetLastError()), ok = 0;
     if (ok && !(RunToolW(commandLine, &exitCode) && ReadText(output)))
         snprintf(why, sizeof why, "cannot run %s (error %lu)", commandLine, GetLastError()), ok = 0;
-    if (ok && t->harness == ToolCase::WrittenTwice &&
-        !(LastWrite(path, &after) && CompareFileTime(&written, &after) == 0))
+    if (ok && twice && (!GetFileAttributesExW(path, GetFileExInfoStandard, &second) ||
+                        CompareFileTime(&first.ftLastWriteTime, &second.ftLastWriteTime) != 0))
         lstrcpyA(why, "the second run changed the file's time"), ok = 0;
 
     printf("---- %s\n", t->name);
