@@ -182,17 +182,9 @@ DWORD WaitForSingleObject(HANDLE, DWORD milliseconds)
     return result;
 }
 
-BOOL ReleaseMutex(HANDLE)
-{
-    world.lockOwned--;
-    return TRUE;
-}
+BOOL ReleaseMutex(HANDLE) { return world.lockOwned--, TRUE; }
 
-BOOL CloseHandle(HANDLE)
-{
-    world.openHandles--;
-    return TRUE;
-}
+BOOL CloseHandle(HANDLE) { return world.openHandles--, TRUE; }
 
 BOOL ConvertStringSecurityDescriptorToSecurityDescriptorA(const char *text, DWORD revision,
                                                           PSECURITY_DESCRIPTOR *descriptor, DWORD *)
