@@ -50,8 +50,8 @@ extern const int CaseCount;
 
 // Cases of the administrator's tools, each with a world built as for a case.
 // Register adds qscapture's event source, checks it and removes it. TwoRuns
-// is Capture twice, the second run started 150 ms after the first: it must
-// wait for the first and start its work only after the first one's end.
+// is Capture twice, the second run started 150 ms after the first: one of
+// them must wait, and start its work only after the other one's end.
 enum Tool { Check, Capture, Register, TwoRuns };
 struct ToolCase {
     const char *name;
