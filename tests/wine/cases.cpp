@@ -127,10 +127,11 @@ const int CaseCount = sizeof Cases / sizeof Cases[0];
 #define LOGGED_READ                                                                                  \
     LOGGED_OPENED, "\"ID Param: 1 \\n\"", "\"SMEnable Value: 0 \\n\"", "\"ID Param: 2 \\n\"",          \
         "\"SdHost Value: 3 \\n\"", LOGGED_CLOSED, "\"Always config Params \\n\""
-#define LOGGED_ORDINARY_RUN                                                                          \
-    LOGGED_READ, "\"Registry Key Exists and was opened successfully! \"", "\"SMEnable value Set!\"",      \
+#define LOGGED_WRITTEN                                                                               \
+    "\"Registry Key Exists and was opened successfully! \"", "\"SMEnable value Set!\"",                   \
         "\"RegOpenKeyEx SDHost sucessful!\"", "\"SD Registry Key present\"",                             \
         "\"SdHost reg key value set correctly!\""
+#define LOGGED_ORDINARY_RUN LOGGED_READ, LOGGED_WRITTEN
 #define LOGGED_WAIT "\"Reg key does not exist yet, wait 1s. \""
 #define LOGGED_GAVE_UP                                                                               \
     LOGGED_WAIT, LOGGED_WAIT, LOGGED_WAIT, LOGGED_WAIT, LOGGED_WAIT, LOGGED_WAIT, LOGGED_WAIT,          \
@@ -143,6 +144,16 @@ const int CaseCount = sizeof Cases / sizeof Cases[0];
 #define WARNING_EVENT(id) "type 0x0002, ID 0x" id
 #define ERROR_EVENT(id) "type 0x0001, ID 0x" id
 #define EVENT_VERSION "L\"" QUILLSET_VERSION ".0\""
+// qsstandin's scenarios: its run up to the disable, then the enable pass.
+#define LOGGED_TAKEN "\"Found it! \\n\"", "\"Changed State on Device ID \\n\""
+#define LOGGED_REFUSED "\"Found it! \\n\"", "\"CallClassInstaller(REMOVE) failed\\n\""
+#define LOGGED_RETRY "\"Enabling the controller failed, trying again in 1s \\n\""
+#define STANDIN(scenario, ...)                                                                       \
+    {scenario, NO_BYTES(NoDirectory), KeyAbsent, {}, NoValue, NoValue, 0,                             \
+     {"\"The file 'kvconfig.txt' was opened sucessfully \\n\"", LOGGED_CLOSED,                         \
+      "\"Always config Params \\n\"", LOGGED_WRITTEN, LOGGED_TAKEN,                                    \
+      "\"Device Disabled from RestartDevice \\n\"", __VA_ARGS__,                                       \
+      "\"Device Re-Enabled from RestartDevice \\n\""}}
 
 // The administrator's tools. A world of a settings file alone, for qscheck.
 #define FILE_ONLY(text) {"", BYTES(text), KeyAbsent, {}, NoValue, NoValue, 0, {}}
@@ -228,6 +239,24 @@ const ToolCase ToolCases[] = {
     {"capture.ctrl_c", Capture, 0,
      {"", BYTES(ORDINARY_FILE), KeyAbsent, {CONTROLLER}, 0, 3, 0, {LOGGED_READ, LOGGED_WAIT}}, 4, 4, {}, "",
      "detached (Ctrl+C), outcome 4: quillset still running after 1 s: it goes on without qscapture"},
+    // What quillset reaches only on Windows, from qsstandin in its place.
+    {"capture.left_disabled", Capture, 0,
+     STANDIN("left-disabled", LOGGED_REFUSED, LOGGED_RETRY, LOGGED_REFUSED, LOGGED_RETRY, LOGGED_REFUSED,
+             "\"The controller could not be enabled again: enable it in Device Manager \\n\""),
+     5, 5, {ERROR_EVENT("000003ed"), "L\"5\"", "L\"values written, controller left disabled\""}, "--eventlog", NULL},
+    {"capture.not_running", Capture, 0,
+     STANDIN("not-running", LOGGED_TAKEN, "\"The controller does not run (problem code 10) \\n\""), 6, 6,
+     {ERROR_EVENT("000003ee"), "L\"6\"", "L\"values written, controller does not run (problem code 10)\""},
+     "--eventlog", NULL},
+    {"capture.reboot", Capture, 0,
+     STANDIN("reboot", LOGGED_TAKEN, "\"The controller restarts at the next reboot \\n\""), 3010, 3010,
+     {WARNING_EVENT("00000faa"), "L\"3010\"", "L\"values written, controller restarts at the next reboot\""},
+     "--eventlog", NULL},
+    // Two runs at once: the second waits for the first (its log starts with
+    // the wait) and goes on only after the first one's last message.
+    {"capture.two_runs", TwoRuns, 0,
+     {"", BYTES(ORDINARY_FILE), KeyPresent, {CONTROLLER}, 0, 3, 0, {LOGGED_ORDINARY_RUN, LOGGED_RESTARTED}}, 3, 0,
+     {}, "", NULL},
     {"capture.register_eventlog", Register, 0, {"", NO_BYTES(NoDirectory), KeyAbsent, {}, NoValue, NoValue, 0, {}},
      0, 0, {}, NULL, NULL},
 };

@@ -49,13 +49,17 @@ extern const Case Cases[];
 extern const int CaseCount;
 
 // Cases of the administrator's tools, each with a world built as for a case.
-// Register adds qscapture's event source, checks it and removes it.
-enum Tool { Check, Capture, Register };
+// Register adds qscapture's event source, checks it and removes it. TwoRuns
+// is Capture twice, the second run started 150 ms after the first: one of
+// them must wait, and start its work only after the other one's end.
+enum Tool { Check, Capture, Register, TwoRuns };
 struct ToolCase {
     const char *name;
     Tool tool;
     int defaultFile; // Check: no file named on the command line
-    Case run;        // the world; for Capture also the lines its log must hold
+    // The world; for Capture also the lines its log must hold, and in its
+    // name a qsstandin scenario to run in quillset's place ("": quillset).
+    Case run;
     DWORD exitCode, exitCodeOnWindows;
     // Check: lines its output holds, in this order. Capture: what Wine
     // traces of the event (the type and ID, then strings).
@@ -82,7 +86,8 @@ extern const int ToolCaseCount;
 // The messages a case expects, markers expanded; returns their count.
 int ExpectedMessages(const Case *c, const char **texts, int maxTexts);
 int RunningOnWine(void);
-int RunToolCase(const ToolCase *t, const char *quillset, const char *qscheck, const char *qscapture);
+int RunToolCase(const ToolCase *t, const char *quillset, const char *qscheck, const char *qscapture,
+                const char *qsstandin);
 
 // World building and restoring.
 struct World {
