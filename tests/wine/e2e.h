@@ -49,15 +49,19 @@ extern const Case Cases[];
 extern const int CaseCount;
 
 // Cases of the administrator's tools, each with a world built as for a case.
-// Register adds qscapture's event source, checks it and removes it.
-enum Tool { Check, Capture, Register };
+// Register adds qscapture's event source, checks it and removes it. Verify
+// runs qscheck --verify with the driver's values set to the run's smEnable
+// and sdSwitch, which must stay so.
+enum Tool { Check, Capture, Register, Verify };
 struct ToolCase {
     const char *name;
     Tool tool;
     int defaultFile; // Check: no file named on the command line
     Case run;        // the world; for Capture also the lines its log must hold
     DWORD exitCode, exitCodeOnWindows;
-    // Check: lines its output holds, in this order. Capture: what Wine
+    // Check: lines its output holds, in this order. Verify: its one line,
+    // "%s" for the file (compared under Wine, or without devices: a
+    // stand-in without a driver reports a problem on Windows). Capture: what Wine
     // traces of the event (the type and ID, then strings).
     const char *lines[8];
     const char *options = ""; // Capture: qscapture's options besides --log and --outcome
@@ -94,6 +98,7 @@ int WorldIsClean(char *why, DWORD whySize);
 int BuildWorld(const Case *c, World *world, char *why, DWORD whySize);
 void CreateLateKey(World *world);
 void ReadParameters(DWORD *smEnable, DWORD *sdSwitch);
+int SetParameters(DWORD smEnable, DWORD sdSwitch);
 int RestoreWorld(World *world, char *why, DWORD whySize);
 DWORD SettingsFileSize(const Case *c);
 

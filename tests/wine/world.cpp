@@ -203,6 +203,19 @@ void ReadParameters(DWORD *smEnable, DWORD *sdSwitch)
     RegCloseKey(key);
 }
 
+int SetParameters(DWORD smEnable, DWORD sdSwitch)
+{
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, ParametersKey, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS)
+        return 0;
+    int ok = RegSetValueExA(key, "SMEnable", 0, REG_DWORD, reinterpret_cast<const BYTE *>(&smEnable),
+                            sizeof smEnable) == ERROR_SUCCESS &&
+             RegSetValueExA(key, "SDSwitch", 0, REG_DWORD, reinterpret_cast<const BYTE *>(&sdSwitch),
+                            sizeof sdSwitch) == ERROR_SUCCESS;
+    RegCloseKey(key);
+    return ok;
+}
+
 static int DeleteKeyIfPresent(const char *name)
 {
     LONG result = RegDeleteKeyA(HKEY_LOCAL_MACHINE, name);
