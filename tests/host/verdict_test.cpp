@@ -8,102 +8,91 @@
 
 namespace {
 
-const wchar_t Path[] = L"C:\\Windows\\kvinst\\kvconfig.txt";
+const std::wstring Path = L"C:\\Windows\\kvinst\\kvconfig.txt";
 
-// The file says SMEnable 0 and SDSwitch 3, the key holds them, the controller runs.
-VerifyReadings InLine()
+std::wstring Verdict(const VerifyReadings &readings, int *exitCode)
 {
-    return {FileRead, {0, 3}, KeyOpened, 0, {ValueDword, ValueDword}, {0, 3}, DeviceRunning, 0, Path};
+    wchar_t line[VerdictLineChars + 1];
+    *exitCode = ComposeVerdict(&readings, line);
+    return line;
 }
+
+// The file says SMEnable 0 and SDSwitch 3.
+#define VALUES L" SMEnable=0 want=0 SDSwitch=3 want=3 controller="
 
 TEST(Verdict, EachReadingEntersTheLine)
 {
     const struct {
-        void (*change)(VerifyReadings *);
+        FileReading file;
+        KeyReading key;
+        DWORD smEnable;        // the key's SMEnable; SDSwitch is 3 unless missing or not a DWORD
+        ValueReading sdSwitch;
+        DeviceState controller;
+        DWORD problem;
         int exitCode;
-        const wchar_t *line; // before " file=<path>"
+        const wchar_t *line; // between "state=" and " file="
     } rows[] = {
-        {[](VerifyReadings *) {}, 0, L"state=in-line SMEnable=0 want=0 SDSwitch=3 want=3 controller=running"},
-        {[](VerifyReadings *r) { r->controller = DeviceDisabled, r->problem = 22; }, 1,
-         L"state=drift reason=controller SMEnable=0 want=0 SDSwitch=3 want=3 controller=disabled"},
-        {[](VerifyReadings *r) { r->controller = DeviceProblem, r->problem = 10; }, 1,
-         L"state=drift reason=controller SMEnable=0 want=0 SDSwitch=3 want=3 controller=problem-10"},
-        {[](VerifyReadings *r) { r->controller = DeviceNeedsReboot, r->problem = 14; }, 1,
-         L"state=drift reason=controller SMEnable=0 want=0 SDSwitch=3 want=3 controller=needs-reboot"},
-        {[](VerifyReadings *r) { r->controller = DeviceNotStarted; }, 1,
-         L"state=drift reason=controller SMEnable=0 want=0 SDSwitch=3 want=3 controller=not-started"},
-        {[](VerifyReadings *r) { r->controller = DeviceAbsent; }, 0,
-         L"state=in-line SMEnable=0 want=0 SDSwitch=3 want=3 controller=absent"},
-        {[](VerifyReadings *r) { r->controller = DeviceStateUnknown; }, 0,
-         L"state=in-line SMEnable=0 want=0 SDSwitch=3 want=3 controller=unknown"},
-        {[](VerifyReadings *r) { r->data[0] = 1, r->values[1] = ValueMissing, r->controller = DeviceDisabled; }, 1,
-         L"state=drift reason=SMEnable,SDSwitch,controller SMEnable=1 want=0 SDSwitch=missing want=3 "
-         L"controller=disabled"},
-        {[](VerifyReadings *r) { r->values[0] = ValueNotDword, r->data[1] = 0xDEADBEEF; }, 1,
-         L"state=drift reason=SMEnable,SDSwitch SMEnable=not-dword want=0 SDSwitch=3735928559 want=3 "
-         L"controller=running"},
+        {FileRead, KeyOpened, 0, ValueDword, DeviceRunning, 0, 0, L"in-line" VALUES L"running"},
+        {FileRead, KeyOpened, 0, ValueDword, DeviceDisabled, 22, 1, L"drift reason=controller" VALUES L"disabled"},
+        {FileRead, KeyOpened, 0, ValueDword, DeviceProblem, 10, 1, L"drift reason=controller" VALUES L"problem-10"},
+        {FileRead, KeyOpened, 0, ValueDword, DeviceNeedsReboot, 14, 1,
+         L"drift reason=controller" VALUES L"needs-reboot"},
+        {FileRead, KeyOpened, 0, ValueDword, DeviceNotStarted, 0, 1, L"drift reason=controller" VALUES L"not-started"},
+        {FileRead, KeyOpened, 0, ValueDword, DeviceAbsent, 0, 0, L"in-line" VALUES L"absent"},
+        {FileRead, KeyOpened, 0, ValueDword, DeviceStateUnknown, 0, 0, L"in-line" VALUES L"unknown"},
+        {FileRead, KeyOpened, 1, ValueMissing, DeviceDisabled, 22, 1,
+         L"drift reason=SMEnable,SDSwitch,controller SMEnable=1 want=0 SDSwitch=missing want=3 controller=disabled"},
+        {FileRead, KeyOpened, 0, ValueNotDword, DeviceRunning, 0, 1,
+         L"drift reason=SDSwitch SMEnable=0 want=0 SDSwitch=not-dword want=3 controller=running"},
         // No driver: nothing to mend, whatever else is wrong.
-        {[](VerifyReadings *r) { r->key = KeyNoDriver, r->file = FileMissing, r->controller = DeviceProblem; }, 0,
-         L"state=not-applicable reason=driver-not-installed SMEnable=missing want=unknown SDSwitch=missing "
-         L"want=unknown controller=problem-0"},
+        {FileMissing, KeyNoDriver, 0, ValueDword, DeviceDisabled, 22, 0,
+         L"not-applicable reason=driver-not-installed SMEnable=missing want=unknown SDSwitch=missing want=unknown "
+         L"controller=disabled"},
         // What keeps us from comparing goes before a controller that is off.
-        {[](VerifyReadings *r) { r->file = FileBareLf, r->key = KeyAccessDenied, r->controller = DeviceDisabled; }, 1,
-         L"state=cannot-tell reason=file-bare-lf,key-denied SMEnable=unknown want=unknown SDSwitch=unknown "
-         L"want=unknown controller=disabled"},
-        {[](VerifyReadings *r) { r->file = FileNoId2, r->key = KeyNoParameters; }, 1,
-         L"state=cannot-tell reason=file-no-id-2,parameters-key-missing SMEnable=missing want=unknown "
-         L"SDSwitch=missing want=unknown controller=running"},
-        {[](VerifyReadings *r) { r->key = KeyError, r->keyError = 1018; }, 1,
-         L"state=cannot-tell reason=key-error-1018 SMEnable=unknown want=0 SDSwitch=unknown want=3 "
-         L"controller=running"},
+        {FileBareLf, KeyAccessDenied, 0, ValueDword, DeviceDisabled, 22, 1,
+         L"cannot-tell reason=file-bare-lf,key-denied SMEnable=unknown want=unknown SDSwitch=unknown want=unknown "
+         L"controller=disabled"},
+        {FileNoId2, KeyNoParameters, 0, ValueDword, DeviceRunning, 0, 1,
+         L"cannot-tell reason=file-no-id-2,parameters-key-missing SMEnable=missing want=unknown SDSwitch=missing "
+         L"want=unknown controller=running"},
+        {FileRead, KeyError, 0, ValueDword, DeviceRunning, 0, 1,
+         L"cannot-tell reason=key-error-1018 SMEnable=unknown want=0 SDSwitch=unknown want=3 controller=running"},
     };
     for (const auto &row : rows) {
-        VerifyReadings readings = InLine();
-        row.change(&readings);
-        wchar_t line[VerdictLineChars + 1];
-        EXPECT_EQ(ComposeVerdict(&readings, line), row.exitCode) << std::wstring(row.line).c_str();
-        EXPECT_EQ(std::wstring(line), std::wstring(row.line) + L" file=" + Path);
+        VerifyReadings readings = {row.file, {0, 3}, row.key, 1018, {ValueDword, row.sdSwitch}, {row.smEnable, 3},
+                                   row.controller, row.problem, Path.c_str()};
+        int exitCode = -1;
+        EXPECT_EQ(Verdict(readings, &exitCode), L"state=" + std::wstring(row.line) + L" file=" + Path);
+        EXPECT_EQ(exitCode, row.exitCode) << std::wstring(row.line).c_str();
     }
-}
-
-// UTF-8 bytes as WideCharToMultiByte makes them of UTF-16 text.
-size_t Utf8Length(const std::wstring &text)
-{
-    size_t bytes = 0;
-    for (size_t i = 0; i < text.size(); i++) {
-        unsigned long c = static_cast<unsigned long>(text[i]);
-        bool pair = c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size();
-        bytes += c < 0x80 ? 1 : c < 0x800 ? 2 : pair ? 4 : 3;
-        i += pair;
-    }
-    return bytes;
 }
 
 TEST(Verdict, LongPathIsCutToTheLimit)
 {
-    // Cyrillic letters (2 bytes each) that fit, that put a surrogate pair
-    // astride the cut, or many ASCII letters: cut to the very byte.
+    // Cyrillic letters (2 bytes in UTF-8) that fit, that put a surrogate
+    // pair (4) astride the cut, or ASCII letters: cut to the very byte.
     const struct {
         wchar_t letter;
-        size_t count;
-    } paths[] = {{L'\x0436', 950}, {L'\x0436', 981}, {L'x', 2100}};
+        size_t count, letterBytes;
+    } paths[] = {{L'\x0436', 950, 2}, {L'\x0436', 981, 2}, {L'x', 2100, 1}};
     for (const auto &p : paths) {
         std::wstring path = L"C:\\" + std::wstring(p.count, p.letter) + L"\xD83D\xDCBE\\kvconfig.txt";
-        VerifyReadings readings = InLine();
-        readings.path = path.c_str();
-        wchar_t line[VerdictLineChars + 1];
-        ComposeVerdict(&readings, line);
-        std::wstring text = line;
-        EXPECT_LE(Utf8Length(text), VerdictLineChars);
-        size_t file = text.find(L" file=") + 6;
-        if (file + path.size() <= text.size())
-            EXPECT_EQ(text.substr(file), path) << p.count;
-        else {
-            EXPECT_EQ(text.substr(text.size() - 3), L"...");
-            EXPECT_EQ(path.compare(0, text.size() - 3 - file, text, file, text.size() - 3 - file), 0);
-            EXPECT_FALSE(text[text.size() - 4] >= 0xD800 && text[text.size() - 4] <= 0xDBFF) << p.count;
-            EXPECT_GT(Utf8Length(text), p.letter == L'x' ? VerdictLineChars - 1 : VerdictLineChars - 6) << p.count;
+        int exitCode;
+        VerifyReadings readings = {FileRead, {0, 3}, KeyOpened, 0, {ValueDword, ValueDword}, {0, 3},
+                                   DeviceRunning, 0, path.c_str()};
+        std::wstring line = Verdict(readings, &exitCode);
+        size_t file = line.find(L" file=") + 6, kept = line.size() - file;
+        if (p.count == 950) {
+            EXPECT_EQ(line.substr(file), path) << "a path that fits is cut";
+            continue;
         }
+        kept -= 3;
+        EXPECT_EQ(line.substr(file + kept), L"...");
+        EXPECT_EQ(line.substr(file, kept), path.substr(0, kept)) << p.count;
+        ASSERT_LE(kept, 3 + p.count) << "the surrogate pair is cut";
+        size_t bytes = file + 3 + (kept - 3) * p.letterBytes + 3;
+        EXPECT_LE(bytes, VerdictLineChars);
+        EXPECT_TRUE(p.letterBytes > 1 || bytes == VerdictLineChars) << "not cut to the very byte";
     }
 }
 

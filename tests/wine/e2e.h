@@ -7,7 +7,8 @@
 #include <windows.h>
 
 enum SettingsKind { FileBytes, NoFile, NoDirectory, LargeFile, RandomFile };
-enum KeyState { KeyPresent, KeyAbsent, KeyLate, KeyDenied, KeySetValueOnly };
+// KeyHolding: present, holding the case's smEnable and sdSwitch.
+enum KeyState { KeyPresent, KeyAbsent, KeyLate, KeyDenied, KeySetValueOnly, KeyHolding };
 
 enum CaseFlags {
     // Only the frame of the run: the expected messages start it, the file
@@ -50,8 +51,7 @@ extern const int CaseCount;
 
 // Cases of the administrator's tools, each with a world built as for a case.
 // Register adds qscapture's event source, checks it and removes it. Verify
-// runs qscheck --verify with the driver's values set to the run's smEnable
-// and sdSwitch, which must stay so.
+// runs qscheck --verify, which must leave the driver's values as they were.
 enum Tool { Check, Capture, Register, Verify };
 struct ToolCase {
     const char *name;
@@ -59,8 +59,8 @@ struct ToolCase {
     int defaultFile; // Check: no file named on the command line
     Case run;        // the world; for Capture also the lines its log must hold
     DWORD exitCode, exitCodeOnWindows;
-    // Check: lines its output holds, in this order. Verify: its one line,
-    // "%s" for the file (compared under Wine, or without devices: a
+    // Check: lines its output holds, in this order. Verify: all its output,
+    // one line, "%s" for the file (compared under Wine, or without devices: a
     // stand-in without a driver reports a problem on Windows). Capture: what Wine
     // traces of the event (the type and ID, then strings).
     const char *lines[8];
@@ -98,7 +98,6 @@ int WorldIsClean(char *why, DWORD whySize);
 int BuildWorld(const Case *c, World *world, char *why, DWORD whySize);
 void CreateLateKey(World *world);
 void ReadParameters(DWORD *smEnable, DWORD *sdSwitch);
-int SetParameters(DWORD smEnable, DWORD sdSwitch);
 int RestoreWorld(World *world, char *why, DWORD whySize);
 DWORD SettingsFileSize(const Case *c);
 
