@@ -205,6 +205,23 @@ const ToolCase ToolCases[] = {
     {"check.write_folder_in_place", Check, 0, NO_FILE_IN(NoFile), 2, 2, NOT_WRITTEN("a folder is in its place"),
      "", NULL, "--write SMEnable=0 SDSwitch=1", NULL, ToolCase::Folder, NULL, NULL},
 
+    // qscheck --verify, as a fleet tool runs it: the default file, one line,
+    // nothing on stderr.
+    {"check.verify_in_line", Verify, 1,
+     {"", BYTES(":1 value = 3\r\n:2 value = 3\r\n"), KeyHolding, {CONTROLLER}, 1, 3, 0, {}}, 0, 1,
+     {"state=in-line SMEnable=1 want=1 SDSwitch=3 want=3 controller=unknown file=%s"}},
+    {"check.verify_drift", Verify, 1, {"", BYTES(ORDINARY_FILE), KeyHolding, {}, 1, 3, 0, {}}, 1, 1,
+     {"state=drift reason=SMEnable SMEnable=1 want=0 SDSwitch=3 want=3 controller=absent file=%s"}},
+    {"check.verify_no_driver", Verify, 1, {"", BYTES(ORDINARY_FILE), KeyAbsent, {}, NoValue, NoValue, 0, {}}, 0, 0,
+     {"state=not-applicable reason=driver-not-installed SMEnable=missing want=0 SDSwitch=missing want=3 "
+      "controller=absent file=%s"}},
+    {"check.verify_no_file", Verify, 1, {"", NO_BYTES(NoFile), KeyHolding, {}, 0, 3, 0, {}}, 1, 1,
+     {"state=cannot-tell reason=file-missing SMEnable=0 want=unknown SDSwitch=3 want=unknown controller=absent "
+      "file=%s"}},
+    {"check.verify_bare_lf", Verify, 1, {"", BYTES("SD host switch :2 value = 3\n"), KeyHolding, {}, 0, 3, 0, {}}, 1,
+     1, {"state=cannot-tell reason=file-bare-lf SMEnable=0 want=unknown SDSwitch=3 want=unknown controller=absent "
+         "file=%s"}},
+
     // qscapture --outcome --log: the log holds exactly the run's messages, and
     // with --eventlog Wine traces the event's type and ID, then its strings.
     {"capture.ordinary", Capture, 0,

@@ -353,6 +353,21 @@ static int WriteEarlierRun(const WCHAR *path)
 
 static int RunWriteCase(const ToolCase *t, const char *qscheck);
 
+// qscheck --verify: its output, stdout and stderr together, is the one line
+// alone; and the driver's values are as they were.
+static int CheckVerdict(const ToolCase *t, const char *settings, DWORD smEnable, DWORD sdSwitch)
+{
+    char expected[2 * MAX_PATH + 512];
+    snprintf(expected, sizeof expected, t->lines[0], settings);
+    lstrcatA(expected, "\r\n");
+    int ok = !(RunningOnWine() || t->run.devices[0] == NULL) || lstrcmpA(Text, expected) == 0;
+    if (!ok)
+        printf("  expected the output %s", expected);
+    if (smEnable != t->run.smEnable || sdSwitch != t->run.sdSwitch)
+        printf("  SMEnable 0x%lx, SDSwitch 0x%lx after the check\n", smEnable, sdSwitch), ok = 0;
+    return ok;
+}
+
 // quillset left running by qscapture: wait for its end, so that the world
 // can be restored.
 static void WaitForQuillset(void)
@@ -529,8 +544,9 @@ int RunToolCase(const ToolCase *t, const char *quillset, const char *qscheck, co
     GetWindowsDirectoryA(settings, MAX_PATH);
     lstrcatA(settings, "\\kvinst\\kvconfig.txt");
     WCHAR commandLine[6 * MAX_PATH];
-    if (t->tool == Check) {
-        snprintf(line, sizeof line, t->defaultFile ? "\"%s\"" : "\"%s\" \"%s\"", qscheck, settings);
+    if (t->tool == Check || t->tool == Verify) {
+        snprintf(line, sizeof line, t->defaultFile ? "\"%s\"%s" : "\"%s\"%s \"%s\"", qscheck,
+                 t->tool == Verify ? " --verify" : "", settings);
         Widen(CP_ACP, line, commandLine, 6 * MAX_PATH);
     } else {
         snprintf(line, sizeof line, "\"%s\" %s --log \"", qscapture, t->options);
@@ -589,7 +605,9 @@ int RunToolCase(const ToolCase *t, const char *quillset, const char *qscheck, co
         WaitForQuillset();
         ReadParameters(&smEnable, &sdSwitch);
     }
-    if (ok && !ReadText(t->tool == Check ? outputPath : logPath))
+    if (ok && t->tool == Verify)
+        ReadParameters(&smEnable, &sdSwitch);
+    if (ok && !ReadText(t->tool == Capture ? logPath : outputPath))
         ok = 0, lstrcpyA(why, "cannot read the output");
     char restoreWhy[256] = "";
     int restored = RestoreWorld(&world, restoreWhy, sizeof restoreWhy);
@@ -611,6 +629,8 @@ int RunToolCase(const ToolCase *t, const char *quillset, const char *qscheck, co
     }
     if (t->tool == Check)
         ok = CheckOutputLines(t) && ok;
+    else if (t->tool == Verify)
+        ok = CheckVerdict(t, settings, smEnable, sdSwitch) && ok;
     else {
         int firstWaited = t->tool == TwoRuns && strstr(Text, LoggedLockWait) != NULL;
         ok = CheckLog(t, program, expectedExit, firstWaited ? LoggedLockWait : NULL) && ok;
