@@ -607,7 +607,7 @@ int RunToolCase(const ToolCase *t, const char *quillset, const char *qscheck, co
     }
     if (ok && t->tool == Verify)
         ReadParameters(&smEnable, &sdSwitch);
-    if (ok && !ReadText(t->tool == Capture ? logPath : outputPath))
+    if (ok && !ReadText(capture ? logPath : outputPath))
         ok = 0, lstrcpyA(why, "cannot read the output");
     char restoreWhy[256] = "";
     int restored = RestoreWorld(&world, restoreWhy, sizeof restoreWhy);
