@@ -2,16 +2,17 @@
 # The Windows Installer package installed, upgraded, repaired and removed for
 # real by Wine's msiexec, in a prefix of its own with the driver key and a
 # stand-in controller:
-#   msi.sh <prefix> <package> <lower-version package> <failing package> <qsdevreg.exe> <qscheck.exe>
+#   msi.sh <prefix> <package> <lower-version package> <failing package> <qsdevreg.exe> <qscheck.exe> [<stand-in package>]
 # The failing package carries a program that writes none of quillset's
-# messages in quillset's place. With --refused, the package must refuse the
+# messages in quillset's place, the stand-in package the qsstandin program,
+# which writes the messages of the scenario named in %windir%\qsstandin.txt. With --refused, the package must refuse the
 # Windows of a prefix that wine-suite.sh made, and install nothing:
 #   msi.sh --refused <prefix> <package>
 set -uo pipefail
 refused=
 [ "$1" != --refused ] || { refused=1; shift; }
 prefix=$1 msi=$2
-[ -n "$refused" ] || { old=$3 failing=$4 devreg=$5 check=$6; }
+[ -n "$refused" ] || { old=$3 failing=$4 devreg=$5 check=$6 standin=${7:-}; }
 [ "${prefix##*/}" = wine-prefix ] || { echo "refusing to replace $prefix" >&2; exit 2; }
 export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 . "$(dirname "$0")/../../tools/wine-env.sh"
@@ -204,10 +205,27 @@ rm -r "${settings%/*}"
 install 1603 /i "$(winpath "$failing")" SMENABLE=0 SDSWITCH=2
 [ ! -e "${settings%/*}" ] || fail "the rollback left $(ls -A "${settings%/*}")"
 mkdir -p "${settings%/*}"
+cp "$prefix/settings.expected" "$settings"
+
+# Outcomes that quillset reaches only on Windows, from the stand-in: a
+# controller left disabled or not running fails the install with its own
+# line; a reboot the deferred action recorded reaches msiexec as 3010.
+if [ -n "${standin:-}" ]; then
+  for scenario in 'left-disabled|1603|quillset outcome 5: values written, controller left disabled' \
+    'not-running|1603|quillset outcome 6: values written, controller does not run' \
+    'reboot|3010|quillset: the controller restarts at the next reboot: the install asks for one (3010)'; do
+    IFS='|' read -r name code line <<< "$scenario"
+    step=standin_$name
+    printf '%s\r\n' "$name" > "$c/windows/qsstandin.txt"
+    install "$code" /i "$(winpath "$standin")"
+    log_has "$line" || fail "no line '$line' in the MSI log"
+  done
+  step=standin_uninstall
+  install 0 /x "$(winpath "$standin")"
+fi
 
 # Neither property: quillset applies the file as it is.
 step=neither
-cp "$prefix/settings.expected" "$settings"
 win reg add "$key" /v SDSwitch /t REG_DWORD /d 7 /f
 install 0 /i "$(winpath "$msi")"
 values 1 1; settings_file; versions 1.0.0
