@@ -33,7 +33,7 @@ export SOURCE_DATE_EPOCH
 verify_signed() {
   osslsigncode verify -CAfile cert/cert.pem -in "$1" > "$1.verify" 2>&1 || { fail "$1 does not verify"; return; }
   local digests
-  digests=$(sed -n 's/^Message digest algorithm  : //p' "$1.verify" | paste -sd ' ' -)
+  digests=$(sed -n 's/^Message digest algorithm  *: //p' "$1.verify" | paste -sd ' ' -)
   [ "$digests" = "SHA1 SHA256" ] && grep -qx 'Number of verified signatures: 2' "$1.verify" ||
     fail "$1: signatures with digests '$digests': $(grep -i signatures "$1.verify")"
 }
