@@ -2,17 +2,18 @@
 # The Windows Installer package installed, upgraded, repaired and removed for
 # real by Wine's msiexec, in a prefix of its own with the driver key and a
 # stand-in controller:
-#   msi.sh <prefix> <package> <lower-version package> <failing package> <qsdevreg.exe> <qscheck.exe> [<stand-in package>]
+#   msi.sh <prefix> <package> <lower-version package> <failing package> <qsdevreg.exe> <qscheck.exe> <stand-in package>
 # The failing package carries a program that writes none of quillset's
 # messages in quillset's place, the stand-in package the qsstandin program,
-# which writes the messages of the scenario named in %windir%\qsstandin.txt. With --refused, the package must refuse the
-# Windows of a prefix that wine-suite.sh made, and install nothing:
+# which writes the messages of the scenario named in %windir%\qsstandin.txt.
+# With --refused, the package must refuse the Windows of a prefix that
+# wine-suite.sh made, and install nothing:
 #   msi.sh --refused <prefix> <package>
 set -uo pipefail
 refused=
 [ "$1" != --refused ] || { refused=1; shift; }
 prefix=$1 msi=$2
-[ -n "$refused" ] || { old=$3 failing=$4 devreg=$5 check=$6 standin=${7:-}; }
+[ -n "$refused" ] || { old=$3 failing=$4 devreg=$5 check=$6 standin=$7; }
 [ "${prefix##*/}" = wine-prefix ] || { echo "refusing to replace $prefix" >&2; exit 2; }
 export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 . "$(dirname "$0")/../../tools/wine-env.sh"
@@ -210,19 +211,17 @@ cp "$prefix/settings.expected" "$settings"
 # Outcomes that quillset reaches only on Windows, from the stand-in: a
 # controller left disabled or not running fails the install with its own
 # line; a reboot the deferred action recorded reaches msiexec as 3010.
-if [ -n "${standin:-}" ]; then
-  for scenario in 'left-disabled|1603|quillset outcome 5: values written, controller left disabled' \
-    'not-running|1603|quillset outcome 6: values written, controller does not run' \
-    'reboot|3010|quillset: the controller restarts at the next reboot: the install asks for one (3010)'; do
-    IFS='|' read -r name code line <<< "$scenario"
-    step=standin_$name
-    printf '%s\r\n' "$name" > "$c/windows/qsstandin.txt"
-    install "$code" /i "$(winpath "$standin")"
-    log_has "$line" || fail "no line '$line' in the MSI log"
-  done
-  step=standin_uninstall
-  install 0 /x "$(winpath "$standin")"
-fi
+for scenario in 'left-disabled|1603|quillset outcome 5: values written, controller left disabled' \
+  'not-running|1603|quillset outcome 6: values written, controller does not run' \
+  'reboot|3010|quillset: the controller restarts at the next reboot: the install asks for one (3010)'; do
+  IFS='|' read -r name code line <<< "$scenario"
+  step=standin_$name
+  printf '%s\r\n' "$name" > "$c/windows/qsstandin.txt"
+  install "$code" /i "$(winpath "$standin")"
+  log_has "$line" || fail "no line '$line' in the MSI log"
+done
+step=standin_uninstall
+install 0 /x "$(winpath "$standin")"
 
 # Neither property: quillset applies the file as it is.
 step=neither
