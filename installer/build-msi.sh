@@ -24,6 +24,9 @@ fi
 # its clock is from the real one, and wixl 0.106 (Debian 13) stamps the
 # cabinet's files with them: keep the times set below.
 export TZ=UTC LC_ALL=C NO_FAKE_STAT=1
+# A clock that stands still: one that starts at SOURCE_DATE_EPOCH and runs
+# gives another second to a build that crosses a second's end.
+clock=$(date -u -d "@$SOURCE_DATE_EPOCH" '+%Y-%m-%d %H:%M:%S')
 
 stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
@@ -53,7 +56,7 @@ package=$(guid "quillset package $arch $version $inputs")
 platform=Intel
 [ "$arch" = x86 ] || platform=x64
 log=$stage/wixl.log
-faketime "@$SOURCE_DATE_EPOCH" wixl -a "$arch" -D Arch="$arch" -D Version="$version" -D ProductCode="$product" \
+faketime -f "$clock" wixl -a "$arch" -D Arch="$arch" -D Version="$version" -D ProductCode="$product" \
   -D LogFolderGuid="$(guid "quillset log folder $arch")" \
   -o "$stage/out.msi" "$stage/quillset.wxs" > "$log" 2>&1 || { cat "$log" >&2; echo "build-msi: wixl failed" >&2; exit 1; }
 # wixl exits 0 after ignoring what it does not support.
@@ -111,8 +114,8 @@ args=()
 for query in "${queries[@]}"; do
   args+=(-q "$query")
 done
-faketime "@$SOURCE_DATE_EPOCH" msibuild "$stage/out.msi" "${args[@]}"
-faketime "@$SOURCE_DATE_EPOCH" msibuild "$stage/out.msi" -s "quillset $version" quillset "$platform;1033" "{$package}"
+faketime -f "$clock" msibuild "$stage/out.msi" "${args[@]}"
+faketime -f "$clock" msibuild "$stage/out.msi" -s "quillset $version" quillset "$platform;1033" "{$package}"
 
 if [ -n "${QUILLSET_SIGN_CERT:-}" ] && [ -n "${QUILLSET_SIGN_KEY:-}" ]; then
   SOURCE_DATE_EPOCH=$SOURCE_DATE_EPOCH "$here/../tools/sign.sh" "$stage/out.msi" "$stage/signed.msi" > "$stage/sign.log" 2>&1 ||
