@@ -6,17 +6,11 @@ set(stage "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}")
 file(GLOB exes RELATIVE ${stage} ${stage}/*.exe)
 
 if(DEFINED ENV{QUILLSET_SIGN_CERT} AND DEFINED ENV{QUILLSET_SIGN_KEY})
-  set(options -certs $ENV{QUILLSET_SIGN_CERT} -key $ENV{QUILLSET_SIGN_KEY} -h sha256 -n quillset)
-  if(DEFINED ENV{QUILLSET_SIGN_PASS_FILE})
-    list(APPEND options -readpass $ENV{QUILLSET_SIGN_PASS_FILE})
-  endif()
-  # The signing time is part of the signature: the commit's keeps it reproducible.
-  if(DEFINED ENV{SOURCE_DATE_EPOCH})
-    list(APPEND options -time $ENV{SOURCE_DATE_EPOCH})
-  endif()
+  # The signing time is part of the signature: SOURCE_DATE_EPOCH, the
+  # commit's, keeps it reproducible. sign.sh says which digests and why.
   foreach(exe IN LISTS exes)
-    execute_process(COMMAND osslsigncode sign ${options} -in ${stage}/${exe} -out ${stage}/${exe}.signed
-      RESULT_VARIABLE failed OUTPUT_QUIET)
+    execute_process(COMMAND sh ${CMAKE_CURRENT_LIST_DIR}/../tools/sign.sh ${stage}/${exe} ${stage}/${exe}.signed
+      RESULT_VARIABLE failed)
     if(failed)
       message(FATAL_ERROR "osslsigncode could not sign ${exe}")
     endif()

@@ -1,5 +1,9 @@
 // The package's deferred custom actions: each runs one of the tools from
 // the installed folder and turns its exit code into the install's result.
+// A deferred action may not call MsiSetMode (it runs in a script, as SYSTEM,
+// apart from the install's session); it leaves a reboot mark instead, which
+// the immediate CheckReboot (immediate.cpp) takes after the script.
+#include "reboot_mark.h"
 #include "run_logged.h"
 
 #include <msiquery.h>
@@ -20,11 +24,14 @@ extern "C" __declspec(dllexport) UINT __stdcall WriteSettings(MSIHANDLE install)
 }
 
 // qscapture --outcome: 0 and 3 succeed (3 leaves the restart to the next
-// boot, which applies the stored values anyway), 3010 asks msiexec for a
-// reboot, 4 succeeds because quillset runs on and a rollback would pull its
-// files from under it, anything else means the settings were not applied.
+// boot, which applies the stored values anyway), 3010 asks for a reboot,
+// 4 succeeds because quillset runs on and a rollback would pull its files
+// from under it; a controller left disabled (5) or not running (6) fails
+// the install, as does anything else.
 extern "C" __declspec(dllexport) UINT __stdcall ApplySettings(MSIHANDLE install)
 {
+    // A mark that an earlier, failed install left must not ask for a reboot now.
+    TakeRebootMark();
     DWORD code;
     if (!RunLogged(install, &code))
         return ERROR_INSTALL_FAILURE;
@@ -36,9 +43,16 @@ extern "C" __declspec(dllexport) UINT __stdcall ApplySettings(MSIHANDLE install)
         result = "values stored, controller not restarted: a reboot applies them, the install succeeds";
     } else if (code == 3010) {
         result = "values stored, the controller restarts at the next reboot: the install asks for a reboot";
-        MsiSetMode(install, MSIRUNMODE_REBOOTATEND, TRUE);
+        if (!SetRebootMark())
+            LogLine(install, "quillset: the reboot could not be recorded: the install ends without asking for one, reboot to apply the settings");
     } else if (code == 4) {
         result = "quillset goes on without the installer: the install succeeds; read SMEnable and SDSwitch later to learn what it applied";
+    } else if (code == 5) {
+        result = "values written, controller left disabled: enable it in Device Manager; the install fails and rolls back";
+        status = ERROR_INSTALL_FAILURE;
+    } else if (code == 6) {
+        result = "values written, controller does not run (its problem code is in quillset's messages above): the install fails and rolls back";
+        status = ERROR_INSTALL_FAILURE;
     } else {
         result = "settings not applied: the install fails and rolls back";
         status = ERROR_INSTALL_FAILURE;

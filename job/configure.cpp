@@ -3,7 +3,7 @@
 DWORD SmEnableValue;
 DWORD SdSwitchValue;
 
-void ConfigureDevice(void)
+static void RunJob(void)
 {
     // Installing a driver while we restart its device would fight the installer.
     while (DeviceInstallInProgress()) {
@@ -22,4 +22,13 @@ void ConfigureDevice(void)
         RestartDevice();
     else
         OutputDebugStringA(MsgParametersFailed);
+}
+
+void ConfigureDevice(void)
+{
+    // Taken before the settings are read: a run that waited applies the
+    // newest file.
+    HANDLE lock = TakeJobLock();
+    RunJob();
+    ReleaseJobLock(lock);
 }

@@ -1,3 +1,5 @@
+#include <stdio.h>
+
 #include "job.h"
 
 #include <setupapi.h>
@@ -8,6 +10,11 @@ static const DWORD RestartPauseMs = 1000;
 // effect the enable is tried this often, a pause apart.
 static const int EnablePasses = 3;
 static const DWORD EnableRetryPauseMs = 1000;
+
+// The class installer's enable returns before the driver has started: its
+// state is read this often, a pause apart, until it runs (about 10 s).
+static const int StartPolls = 100;
+static const DWORD StartPollMs = 100;
 
 static_assert(sizeof(SP_PROPCHANGE_PARAMS) == 20, "the class installer expects a 20-byte record");
 
@@ -32,6 +39,32 @@ static int NeedsReboot(HDEVINFO devices, SP_DEVINFO_DATA *device)
            (params.Flags & (DI_NEEDREBOOT | DI_NEEDRESTART)) != 0;
 }
 
+// Says whether the controller came back after an enable. Only a state that
+// waiting may still change is read again: a stub that reports nothing, or a
+// device that waits for a reboot, never will.
+static void ConfirmRunning(DWORD devInst)
+{
+    DWORD problem;
+    DeviceState state = ReadDeviceState(devInst, &problem);
+    for (int poll = 0;
+         poll < StartPolls && (state == DeviceNotStarted || state == DeviceDisabled || state == DeviceProblem);
+         poll++) {
+        Sleep(StartPollMs);
+        state = ReadDeviceState(devInst, &problem);
+    }
+    if (state == DeviceRunning)
+        OutputDebugStringA(MsgControllerRuns);
+    else if (state == DeviceNeedsReboot)
+        OutputDebugStringA(MsgRebootPending);
+    else if (state == DeviceStateUnknown || state == DeviceAbsent)
+        OutputDebugStringA(MsgControllerStateUnknown);
+    else {
+        char text[sizeof MsgNotRunningFormat + 16];
+        snprintf(text, sizeof text, MsgNotRunningFormat, static_cast<unsigned long>(problem));
+        OutputDebugStringA(text);
+    }
+}
+
 // Global first, then config-specific: the second setting is the one the
 // class installer acts on. Returns 1 when the class installer took the change.
 static int ApplyStateChange(HDEVINFO devices, SP_DEVINFO_DATA *device, DWORD stateChange)
@@ -45,8 +78,11 @@ static int ApplyStateChange(HDEVINFO devices, SP_DEVINFO_DATA *device, DWORD sta
         return 0;
     }
     OutputDebugStringA(MsgStateChanged);
+    // A change left to the reboot has nothing to confirm before it.
     if (NeedsReboot(devices, device))
         OutputDebugStringA(MsgRebootPending);
+    else if (stateChange == DICS_ENABLE)
+        ConfirmRunning(device->DevInst);
     return 1;
 }
 

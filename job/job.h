@@ -25,6 +25,11 @@ extern DWORD SmEnableValue;
 extern DWORD SdSwitchValue;
 
 void ConfigureDevice(void);
+// The named mutex Global\quillset around the job. Returns it held, after
+// waiting for another run to end; NULL, having said so, when it is not
+// another quillset's or cannot be used, and the job goes on without it.
+HANDLE TakeJobLock(void);
+void ReleaseJobLock(HANDLE lock);
 int DeviceInstallInProgress(void);
 int ReadConfigFile(void);
 // The settings reader, also used by tools that explain a settings file.

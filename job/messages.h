@@ -9,6 +9,9 @@
 // X(name, text) for each message, in the order a run meets them, so that a
 // test can walk them all.
 #define QUILLSET_MESSAGES(X)                                                                            \
+    X(MsgLockWait, "Another quillset is running: waiting for it to end \n")                             \
+    X(MsgLockUnusable, "The lock Global\\quillset was made by another program or cannot be used: "      \
+                       "going on without waiting \n")                                                   \
     X(MsgInstallPending, "DeviceInstallInProgress() \n")                                                \
     X(MsgNoSetupapi, "Cannot get setupapi DLL\n")                                                       \
     X(MsgNoInstallProbe, "OS to suppress autorun when appropriate\n")                                   \
@@ -49,6 +52,8 @@
     X(MsgGlobalParamsFailed, "SetClassInstallParams Failed!!")                                          \
     X(MsgStateChanged, "Changed State on Device ID \n")                                                 \
     X(MsgRebootPending, "The controller restarts at the next reboot \n")                                \
+    X(MsgControllerRuns, "The controller runs again \n")                                                \
+    X(MsgControllerStateUnknown, "The controller's state cannot be read \n")                            \
     X(MsgStateNotChanged, "CallClassInstaller(REMOVE) failed\n")                                        \
     X(MsgDisablePassEnded, "Device Disabled from RestartDevice \n")                                     \
     X(MsgEnableRetry, "Enabling the controller failed, trying again in 1s \n")                          \
@@ -58,5 +63,14 @@
 #define QUILLSET_MESSAGE_CONSTANT(name, text) inline constexpr char name[] = text;
 QUILLSET_MESSAGES(QUILLSET_MESSAGE_CONSTANT)
 #undef QUILLSET_MESSAGE_CONSTANT
+
+// After an enable the class installer took, in place of MsgControllerRuns:
+// "The controller does not run (problem code N) \n", N in decimal, 0 when it
+// reports no problem but has not started. qscapture reads N back.
+#define QUILLSET_NOT_RUNNING_HEAD "The controller does not run (problem code "
+#define QUILLSET_NOT_RUNNING_TAIL ") \n"
+inline constexpr char MsgNotRunningHead[] = QUILLSET_NOT_RUNNING_HEAD;
+inline constexpr char MsgNotRunningTail[] = QUILLSET_NOT_RUNNING_TAIL;
+inline constexpr char MsgNotRunningFormat[] = QUILLSET_NOT_RUNNING_HEAD "%lu" QUILLSET_NOT_RUNNING_TAIL;
 
 #endif

@@ -7,7 +7,9 @@
 
 #include <algorithm>
 
+#include "aclapi.h"
 #include "crt_redirect.h"
+#include "sddl.h"
 
 namespace fake {
 
@@ -150,6 +152,66 @@ BOOL IsWow64Process(HANDLE process, BOOL *wow64)
     return TRUE;
 }
 
+// The lock: one mutex, made by us or by the world's other run.
+
+static int mutex, administrators, user;
+
+HANDLE CreateMutexA(SECURITY_ATTRIBUTES *attributes, BOOL initialOwner, const char *name)
+{
+    if (fake::Fails("CreateMutexA") || !attributes || !attributes->lpSecurityDescriptor ||
+        strcmp(name, "Global\\quillset") != 0) {
+        fake::lastError = ERROR_ACCESS_DENIED;
+        return NULL;
+    }
+    world.openHandles++;
+    fake::lastError = world.lockExists ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS;
+    if (!world.lockExists)
+        world.lockOwned += initialOwner;
+    world.lockExists = true;
+    return &mutex;
+}
+
+DWORD WaitForSingleObject(HANDLE, DWORD milliseconds)
+{
+    if (world.lockHeld && milliseconds != INFINITE)
+        return WAIT_TIMEOUT;
+    DWORD result = world.lockHeld ? world.lockRelease : WAIT_OBJECT_0;
+    world.lockHeld = false;
+    if (result != WAIT_FAILED)
+        world.lockOwned++;
+    return result;
+}
+
+BOOL ReleaseMutex(HANDLE) { return world.lockOwned--, TRUE; }
+
+BOOL CloseHandle(HANDLE) { return world.openHandles--, TRUE; }
+
+BOOL ConvertStringSecurityDescriptorToSecurityDescriptorA(const char *text, DWORD revision,
+                                                          PSECURITY_DESCRIPTOR *descriptor, DWORD *)
+{
+    if (fake::Fails("ConvertStringSecurityDescriptorToSecurityDescriptorA") || revision != SDDL_REVISION_1)
+        return FALSE;
+    world.liveBuffers++;
+    *descriptor = strdup(text);
+    return TRUE;
+}
+
+DWORD GetSecurityInfo(HANDLE, SE_OBJECT_TYPE type, DWORD information, PSID *owner, PSID *, void **, void **,
+                      PSECURITY_DESCRIPTOR *descriptor)
+{
+    if (fake::Fails("GetSecurityInfo") || type != SE_KERNEL_OBJECT || information != OWNER_SECURITY_INFORMATION)
+        return ERROR_ACCESS_DENIED;
+    world.liveBuffers++;
+    *descriptor = calloc(1, 1);
+    *owner = world.lockByAdministrators ? &administrators : &user;
+    return ERROR_SUCCESS;
+}
+
+BOOL IsWellKnownSid(PSID sid, WELL_KNOWN_SID_TYPE type)
+{
+    return type == WinBuiltinAdministratorsSid && sid == &administrators;
+}
+
 // Registry: one key, handed out as a distinct handle per open.
 
 LONG RegOpenKeyExA(HKEY root, const char *subkey, DWORD options, REGSAM access, HKEY *key)
@@ -273,8 +335,14 @@ CONFIGRET CM_Get_DevNode_Status(ULONG *status, ULONG *problem, DEVINST devInst, 
 {
     if (fake::Fails("CM_Get_DevNode_Status") || flags != 0 || devInst >= world.devices.size())
         return CR_FAILURE;
-    const fake::Device &d = world.devices[devInst];
-    if (!d.statusStub) {
+    fake::Device &d = world.devices[devInst];
+    if (d.statusStub)
+        return CR_SUCCESS;
+    if (!d.statusFirst.empty()) {
+        *status = d.statusFirst.front().first;
+        *problem = d.statusFirst.front().second;
+        d.statusFirst.pop_front();
+    } else {
         *status = d.status;
         *problem = d.problem;
     }

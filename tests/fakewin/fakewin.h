@@ -25,6 +25,7 @@ struct Device {
     ULONG status = DN_DRIVER_LOADED | DN_STARTED;
     ULONG problem = 0;
     bool statusStub = false;
+    std::deque<std::pair<ULONG, ULONG>> statusFirst;   // status and problem of the first reads
 };
 
 struct Value {
@@ -51,6 +52,13 @@ struct World {
     std::string dllSearch = "as started";   // what the DLL search was narrowed to
     DWORD installFlags = 0;      // of every device's install parameters
 
+    // The lock Global\quillset as another run left it: made, by
+    // Administrators or a user, held, and what waiting for it ends in.
+    bool lockExists = false;
+    bool lockByAdministrators = true;
+    bool lockHeld = false;
+    DWORD lockRelease = WAIT_OBJECT_0;
+
     // "Name" fails every call of that name, "Name#n" only its n-th call.
     std::set<std::string> failing;
     DWORD propertyError = ERROR_INVALID_PARAMETER;   // of a failing property read
@@ -67,6 +75,8 @@ struct World {
     int openSets = 0;
     int liveBuffers = 0;
     int openFiles = 0;
+    int openHandles = 0;
+    int lockOwned = 0;   // how often we hold it
     std::vector<std::string> fileModes;   // of every open, in order
 };
 

@@ -21,6 +21,13 @@ typedef struct HKEY__ *HKEY;
 typedef struct HMODULE__ *HMODULE;
 typedef intptr_t (*FARPROC)(void);
 typedef DWORD REGSAM;
+typedef void *PSID;
+typedef void *PSECURITY_DESCRIPTOR;
+typedef struct {
+    DWORD nLength;
+    void *lpSecurityDescriptor;
+    BOOL bInheritHandle;
+} SECURITY_ATTRIBUTES;
 
 #define TRUE 1
 #define FALSE 0
@@ -32,12 +39,15 @@ typedef DWORD REGSAM;
 #define ERROR_INVALID_DATA 13
 #define ERROR_INVALID_PARAMETER 87
 #define ERROR_INSUFFICIENT_BUFFER 122
+#define ERROR_ALREADY_EXISTS 183
 #define ERROR_NO_MORE_ITEMS 259
 #define ERROR_INVALID_USER_BUFFER 1784
 
 #define WAIT_OBJECT_0 0
+#define WAIT_ABANDONED 0x80
 #define WAIT_TIMEOUT 258
 #define WAIT_FAILED 0xFFFFFFFF
+#define INFINITE 0xFFFFFFFF
 
 #define HKEY_LOCAL_MACHINE ((HKEY)(uintptr_t)0x80000002)
 #define KEY_QUERY_VALUE 0x1
@@ -65,6 +75,10 @@ HLOCAL LocalAlloc(DWORD flags, size_t size);
 HLOCAL LocalFree(HLOCAL memory);
 HANDLE GetCurrentProcess(void);
 BOOL IsWow64Process(HANDLE process, BOOL *wow64);
+HANDLE CreateMutexA(SECURITY_ATTRIBUTES *attributes, BOOL initialOwner, const char *name);
+DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);
+BOOL ReleaseMutex(HANDLE mutex);
+BOOL CloseHandle(HANDLE handle);
 
 LONG RegOpenKeyExA(HKEY root, const char *subkey, DWORD options, REGSAM access, HKEY *key);
 LONG RegSetValueExA(HKEY key, const char *name, DWORD reserved, DWORD type, const BYTE *data, DWORD size);

@@ -22,7 +22,7 @@ TEST_F(Devices, OnlyTheFirstMatchChangesInEachCall)
               (std::vector<Change>{{1, DICS_DISABLE}, {1, DICS_ENABLE}}));
     EXPECT_EQ(fake::world.log,
               (Log{"Found it! \n", "Changed State on Device ID \n", "Device Disabled from RestartDevice \n",
-                   "[sleep 1000]", "Found it! \n", "Changed State on Device ID \n",
+                   "[sleep 1000]", "Found it! \n", "Changed State on Device ID \n", "The controller runs again \n",
                    "Device Re-Enabled from RestartDevice \n"}));
 }
 
@@ -153,6 +153,7 @@ const char *const refused = "CallClassInstaller(REMOVE) failed\n";
 const char *const disabled = "Device Disabled from RestartDevice \n";
 const char *const enabled = "Device Re-Enabled from RestartDevice \n";
 const char *const retry = "Enabling the controller failed, trying again in 1s \n";
+const char *const runs = "The controller runs again \n";
 
 // Once the controller is off, the enable is not given up lightly: failed
 // passes are repeated, and other devices' read errors do not stop them.
@@ -164,18 +165,18 @@ TEST_F(Devices, EnableIsRetriedAfterADisableThatTookEffect)
     } table[] = {
         {{"SetupDiCallClassInstaller#2", "SetupDiCallClassInstaller#3"},
          {found, changed, disabled, "[sleep 1000]", found, refused, retry, "[sleep 1000]", found, refused, retry,
-          "[sleep 1000]", found, changed, enabled}},
+          "[sleep 1000]", found, changed, runs, enabled}},
         {{"SetupDiCallClassInstaller#2", "SetupDiCallClassInstaller#3", "SetupDiCallClassInstaller#4"},
          {found, changed, disabled, "[sleep 1000]", found, refused, retry, "[sleep 1000]", found, refused, retry,
           "[sleep 1000]", found, refused,
           "The controller could not be enabled again: enable it in Device Manager \n", enabled}},
         {{"SetupDiGetClassDevsA#2"},
          {found, changed, disabled, "[sleep 1000]", " GetClassDevs(All Present Devices) Invalid Handle \n", retry,
-          "[sleep 1000]", found, changed, enabled}},
+          "[sleep 1000]", found, changed, runs, enabled}},
         // The other device's fifth read is the enable pass's first.
         {{"SetupDiGetDeviceRegistryPropertyA#5"},
          {found, changed, disabled, "[sleep 1000]", "GetDeviceRegistryProperty Unknown failure\n", found, changed,
-          enabled}},
+          runs, enabled}},
         // A disable that did not take effect leaves one plain enable pass.
         {{"SetupDiCallClassInstaller#1", "SetupDiGetDeviceRegistryPropertyA#5"},
          {found, refused, disabled, "[sleep 1000]", "GetDeviceRegistryProperty Unknown failure\n", enabled}},
@@ -201,7 +202,7 @@ TEST_F(Devices, ChangeLeftToTheNextRebootIsSaid)
     } table[] = {
         {DI_NEEDREBOOT, {found, changed, reboot, disabled, "[sleep 1000]", found, changed, reboot, enabled}},
         {DI_NEEDRESTART, {found, changed, reboot, disabled, "[sleep 1000]", found, changed, reboot, enabled}},
-        {0x10, {found, changed, disabled, "[sleep 1000]", found, changed, enabled}},
+        {0x10, {found, changed, disabled, "[sleep 1000]", found, changed, runs, enabled}},
     };
     for (const auto &row : table) {
         SetUp();
@@ -209,6 +210,44 @@ TEST_F(Devices, ChangeLeftToTheNextRebootIsSaid)
         fake::world.installFlags = row.flags;
         RestartDevice();
         EXPECT_EQ(fake::world.log, row.log) << row.flags;
+    }
+}
+
+// After an enable the class installer took, the state is read every 100 ms
+// until the controller runs, for 10 s at most.
+TEST_F(Devices, EnableIsConfirmed)
+{
+    const ULONG started = DN_DRIVER_LOADED | DN_STARTED, loaded = DN_DRIVER_LOADED, problem = DN_HAS_PROBLEM;
+    const char *unreadable = "The controller's state cannot be read \n";
+    const struct {
+        std::deque<std::pair<ULONG, ULONG>> states;   // of the reads, the last one repeating
+        bool stub;
+        const char *failing;
+        int polls;
+        const char *said;
+    } table[] = {
+        {{{started, 0}}, false, "", 0, runs},
+        {{{loaded, 0}, {problem, CM_PROB_DISABLED}, {loaded, 0}, {started, 0}}, false, "", 3, runs},
+        {{{problem, CM_PROB_FAILED_START}}, false, "", 100, "The controller does not run (problem code 10) \n"},
+        {{{loaded, 0}}, false, "", 100, "The controller does not run (problem code 0) \n"},
+        {{{problem, CM_PROB_NEED_RESTART}}, false, "", 0, "The controller restarts at the next reboot \n"},
+        {{{started, 0}}, true, "", 0, unreadable},
+        {{{loaded, 0}}, false, "CM_Get_DevNode_Status#2", 1, unreadable},
+    };
+    for (const auto &row : table) {
+        SetUp();
+        AddDevice(Ids(ControllerId()));
+        fake::Device &device = fake::world.devices[0];
+        device.statusFirst = row.states;
+        device.status = row.states.back().first;
+        device.problem = row.states.back().second;
+        device.statusStub = row.stub;
+        fake::world.failing = {row.failing};
+        RestartDevice();
+        Log log = {found, changed, disabled, "[sleep 1000]", found, changed};
+        log.insert(log.end(), row.polls, "[sleep 100]");
+        log.insert(log.end(), {row.said, enabled});
+        EXPECT_EQ(fake::world.log, log) << row.said << row.polls;
     }
 }
 

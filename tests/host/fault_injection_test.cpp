@@ -49,6 +49,9 @@ struct Expectation {
     bool sdSwitch;         // others stay unwritten
 };
 
+const char LockUnusable[] =
+    "The lock Global\\quillset was made by another program or cannot be used: going on without waiting \n";
+
 // By "Name#n" where the place of the call matters, else by "Name".
 const std::map<std::string, Expectation> expectations = {
     {"GetCurrentDirectoryA", {"CurrentDirectory:   \n", true, true}},
@@ -75,6 +78,10 @@ const std::map<std::string, Expectation> expectations = {
     {"IsWow64Process", {"Device Re-Enabled from RestartDevice \n", true, true}},
     {"SetupDiGetDeviceInstallParamsA", {"Device Re-Enabled from RestartDevice \n", true, true}},
     {"LocalAlloc", {"GetDeviceRegistryProperty out of memory \n", true, true}},
+    {"CM_Get_DevNode_Status", {"The controller's state cannot be read \n", true, true}},
+    // Without the lock the job still runs.
+    {"ConvertStringSecurityDescriptorToSecurityDescriptorA", {LockUnusable, true, true}},
+    {"CreateMutexA", {LockUnusable, true, true}},
 };
 
 const std::map<DWORD, Expectation> propertyExpectations = {

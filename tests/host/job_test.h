@@ -28,13 +28,16 @@ protected:
 
     void TearDown() override { ExpectAllReleased(); }
 
-    // Every key, device set, buffer and file the job opened is released.
+    // Every key, device set, buffer, file and handle the job opened is
+    // released, and the lock too.
     static void ExpectAllReleased()
     {
         EXPECT_EQ(fake::world.openKeys, 0);
         EXPECT_EQ(fake::world.openSets, 0);
         EXPECT_EQ(fake::world.liveBuffers, 0);
         EXPECT_EQ(fake::world.openFiles, 0);
+        EXPECT_EQ(fake::world.openHandles, 0);
+        EXPECT_EQ(fake::world.lockOwned, 0);
     }
 
     static void Settings(const std::string &bytes) { fake::world.files[fake::SettingsPath] = bytes; }

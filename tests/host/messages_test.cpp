@@ -27,6 +27,7 @@ TEST(Messages, EachIsInTheReference)
 #define EXPECT_IN_REFERENCE(name, message) \
     EXPECT_NE(reference.find(AsInReference(message)), std::string::npos) << #name ": " << AsInReference(message);
     QUILLSET_MESSAGES(EXPECT_IN_REFERENCE)
+    EXPECT_IN_REFERENCE(MsgNotRunningFormat, QUILLSET_NOT_RUNNING_HEAD "N" QUILLSET_NOT_RUNNING_TAIL)
 #undef EXPECT_IN_REFERENCE
 }
 

@@ -12,13 +12,22 @@ TEST_F(JobTest, OutcomeOfRestarts)
         DWORD installFlags;
         Outcome outcome;
         const char *text = nullptr; // what the log and the event say, where it is built
+        ULONG problem = 0;          // the controller's after the enable
     } table[] = {
         {{}, 0, OutcomeRestarted},
         {{}, DI_NEEDREBOOT, OutcomeRebootPending},
         // The enable taken on its third pass, then never.
         {{"SetupDiCallClassInstaller#2", "SetupDiCallClassInstaller#3"}, 0, OutcomeRestarted},
         {{"SetupDiCallClassInstaller#2", "SetupDiCallClassInstaller#3", "SetupDiCallClassInstaller#4"}, 0,
-         OutcomeNotRestarted},
+         OutcomeLeftDisabled, "values written, controller left disabled"},
+        // A disable the class installer refused left the controller as it was.
+        {{"SetupDiCallClassInstaller#1"}, 0, OutcomeNotRestarted},
+        // What the state read after the enable says.
+        {{}, 0, OutcomeNotRunning, "values written, controller does not run (problem code 10)", CM_PROB_FAILED_START},
+        {{}, 0, OutcomeRebootPending, nullptr, CM_PROB_NEED_RESTART},
+        {{"CM_Get_DevNode_Status"}, 0, OutcomeRestarted},
+        {{"RegSetValueExA#1"}, 0, OutcomeKeyFailed, "SMEnable not written, SDSwitch written, controller does not run "
+         "(problem code 10)", CM_PROB_FAILED_START},
         // A partial write says which value it wrote, and the restart still runs.
         {{"RegSetValueExA#1"}, 0, OutcomeKeyFailed, "SMEnable not written, SDSwitch written, controller restarted"},
         {{"RegSetValueExA#2"}, DI_NEEDREBOOT, OutcomeKeyFailed,
@@ -30,6 +39,10 @@ TEST_F(JobTest, OutcomeOfRestarts)
         AddDevice(Ids(ControllerId()));
         fake::world.failing = row.failing;
         fake::world.installFlags = row.installFlags;
+        if (row.problem != 0) {
+            fake::world.devices[0].status = DN_HAS_PROBLEM;
+            fake::world.devices[0].problem = row.problem;
+        }
         ConfigureDevice();
         OutcomeState state;
         StartOutcome(&state);

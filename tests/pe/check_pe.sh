@@ -4,7 +4,7 @@
 # versions, imported DLLs and functions), and the resources the shell loads.
 #
 #   check_pe.sh [--arch i386|x86-64] [--objdump PROG] [--version X.Y.Z]
-#               [--allow FILE] headers|imports|resources|manifest EXE
+#               [--allow FILE] headers|imports|resources|version|manifest EXE
 #
 # --allow names the functions the oldest supported Windows has, one
 # "DLL function" a line: imports checks every imported function against it.
@@ -25,7 +25,7 @@ while [ $# -gt 2 ]; do
     *) echo "check_pe.sh: unknown option $1" >&2; exit 2 ;;
     esac
 done
-[ $# -eq 2 ] || { echo "usage: check_pe.sh [options] headers|imports|resources|manifest EXE" >&2; exit 2; }
+[ $# -eq 2 ] || { echo "usage: check_pe.sh [options] headers|imports|resources|version|manifest EXE" >&2; exit 2; }
 group=$1
 exe=$2
 
@@ -102,7 +102,9 @@ check_reproducible() {
 check_size() {
     "$objdump" -h "$exe" >"$tmp/h" 2>&1 || { fail "$objdump cannot read $exe"; return; }
     rsrc=$(awk '$2 == ".rsrc" { print $3 }' "$tmp/h")
-    code=$(( $(wc -c <"$exe") - 0x${rsrc:-0} ))
+    # Nor does a signature count: its certificate table is never loaded.
+    signature=$("$objdump" -p "$exe" 2>/dev/null | awk '$1 == "Entry" && $2 == 4 { print $4 }')
+    code=$(( $(wc -c <"$exe") - 0x${rsrc:-0} - 0x${signature:-0} ))
     echo "size without .rsrc: $code bytes"
     checks=$((checks + 1))
     [ "$arch" != i386 ] || [ "$code" -le 32768 ] || fail "$code bytes without .rsrc, more than 32768"
@@ -273,28 +275,31 @@ check_resources() {
         [ ! -s "$tmp/icotool.err" ] || fail "icon $id: $(cat "$tmp/icotool.err")"
     done
 
-    if extract 16 1 "$tmp/version"; then
-        # VS_FIXEDFILEINFO follows the 6-byte header, the UTF-16 key
-        # "VS_VERSION_INFO" and its padding, at offset 40.
-        set -- $(od -An -v -tx4 --endian=little -j40 -N52 "$tmp/version")
-        expect "VS_FIXEDFILEINFO signature" feef04bd "${1:-}"
-        expect "FILEOS" 00040004 "${9:-}"        # VOS_NT_WINDOWS32
-        expect "FILETYPE" 00000001 "${10:-}"     # VFT_APP
-        if [ -n "$version" ]; then
-            IFS=. read -r major minor patch <<EOF
+    check_version
+    check_manifest
+}
+
+# The version information: quillset's, and that of each shipped tool.
+check_version() {
+    extract 16 1 "$tmp/version" || return
+    # VS_FIXEDFILEINFO follows the 6-byte header, the UTF-16 key
+    # "VS_VERSION_INFO" and its padding, at offset 40.
+    set -- $(od -An -v -tx4 --endian=little -j40 -N52 "$tmp/version")
+    expect "VS_FIXEDFILEINFO signature" feef04bd "${1:-}"
+    expect "FILEOS" 00040004 "${9:-}"        # VOS_NT_WINDOWS32
+    expect "FILETYPE" 00000001 "${10:-}"     # VFT_APP
+    if [ -n "$version" ]; then
+        IFS=. read -r major minor patch <<EOF
 $version
 EOF
-            expect "FILEVERSION" "$(printf '%04x%04x %04x0000' "$major" "$minor" "$patch")" "${3:-} ${4:-}"
-        fi
-        # Without the NULs of UTF-16, a key runs straight into its value.
-        tr -d '\000' <"$tmp/version" >"$tmp/version.txt"
-        for pair in "ProductNamequillset" "FileVersion$version" "FileDescription"; do
-            checks=$((checks + 1))
-            grep -aq "$pair" "$tmp/version.txt" || fail "version strings lack $pair"
-        done
+        expect "FILEVERSION" "$(printf '%04x%04x %04x0000' "$major" "$minor" "$patch")" "${3:-} ${4:-}"
     fi
-
-    check_manifest
+    # Without the NULs of UTF-16, a key runs straight into its value.
+    tr -d '\000' <"$tmp/version" >"$tmp/version.txt"
+    for pair in "ProductNamequillset" "FileVersion$version" "FileDescription"; do
+        checks=$((checks + 1))
+        grep -aq "$pair" "$tmp/version.txt" || fail "version strings lack $pair"
+    done
 }
 
 # Every exe runs with its caller's rights; without a manifest, Windows would
@@ -316,6 +321,7 @@ case $group in
 headers) check_headers; check_reproducible; check_size ;;
 imports) check_imports ;;
 resources) check_resources ;;
+version) check_version ;;
 manifest) check_manifest ;;
 *) echo "check_pe.sh: unknown check group $group" >&2; exit 2 ;;
 esac

@@ -2,8 +2,10 @@
 # The release as CI checks it: two signed releases from two copies of the
 # tracked files in folders of different depth must give the same
 # dist/SHA256SUMS, the second copy a git checkout with an uncommitted change
-# that the release must leave out; every exe verifies against the throwaway
-# certificate, a changed byte does not, and the zips hold what the README says.
+# that the release must leave out; every exe and package carries a SHA-1
+# signature with a nested SHA-256 one, both verify against the throwaway
+# certificate, a changed byte does not, the zips hold what the README says,
+# and the packages' tables pass tests/msi/check-package.sh.
 #   tests/release/check-release.sh [win32|win64...]     (default: both)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
@@ -26,6 +28,15 @@ export QUILLSET_SIGN_CERT=$work/cert/cert.pem QUILLSET_SIGN_KEY=$work/cert/key.p
 export QUILLSET_SIGN_PASS_FILE=$work/cert/pass
 SOURCE_DATE_EPOCH=$(git -C "$root" log -1 --format=%ct)
 export SOURCE_DATE_EPOCH
+
+# Both signatures, in this order, each verified.
+verify_signed() {
+  osslsigncode verify -CAfile cert/cert.pem -in "$1" > "$1.verify" 2>&1 || { fail "$1 does not verify"; return; }
+  local digests
+  digests=$(sed -n 's/^Message digest algorithm  *: //p' "$1.verify" | paste -sd ' ' -)
+  [ "$digests" = "SHA1 SHA256" ] && grep -qx 'Number of verified signatures: 2' "$1.verify" ||
+    fail "$1: signatures with digests '$digests': $(grep -i signatures "$1.verify")"
+}
 
 # The tracked files as they are now (untracked ones would not be in a clone).
 copy_tracked() {
@@ -64,7 +75,7 @@ for zip in a/quillset/dist/*.zip; do
     ! grep -q $'[^\r]$' "$name/$text" || fail "$name/$text has a line without CR LF"
   done
   for exe in "$name"/*.exe; do
-    osslsigncode verify -CAfile cert/cert.pem -in "$exe" > "$exe.verify" 2>&1 || fail "$exe does not verify"
+    verify_signed "$exe"
   done
   # What ships keeps the PE flags, the zero time stamp and the size.
   sh "$root/tests/pe/check_pe.sh" --arch $arch headers "$name/quillset.exe" || fail "$name/quillset.exe headers"
@@ -81,7 +92,9 @@ for zip in a/quillset/dist/*.zip; do
   msi=${name%-win32}-x86.msi
   case $name in *-win64) msi=${name%-win64}-x64.msi ;; esac
   grep -q " $msi\$" a/quillset/dist/SHA256SUMS || fail "dist/SHA256SUMS does not list $msi"
-  osslsigncode verify -CAfile cert/cert.pem -in "a/quillset/dist/$msi" > "$msi.verify" 2>&1 || fail "$msi does not verify"
+  cp "a/quillset/dist/$msi" "$msi"
+  verify_signed "$msi"
+  "$root/tests/msi/check-package.sh" tables "$msi" || fail "$msi: tables"
   msiextract -C "$msi.files" "a/quillset/dist/$msi" > /dev/null || fail "$msi cannot be unpacked"
   # msiextract names the Program Files folder only for the 32-bit package.
   for file in quillset.exe qscapture.exe qscheck.exe README.txt; do

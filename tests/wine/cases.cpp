@@ -127,10 +127,11 @@ const int CaseCount = sizeof Cases / sizeof Cases[0];
 #define LOGGED_READ                                                                                  \
     LOGGED_OPENED, "\"ID Param: 1 \\n\"", "\"SMEnable Value: 0 \\n\"", "\"ID Param: 2 \\n\"",          \
         "\"SdHost Value: 3 \\n\"", LOGGED_CLOSED, "\"Always config Params \\n\""
-#define LOGGED_ORDINARY_RUN                                                                          \
-    LOGGED_READ, "\"Registry Key Exists and was opened successfully! \"", "\"SMEnable value Set!\"",      \
+#define LOGGED_WRITTEN                                                                               \
+    "\"Registry Key Exists and was opened successfully! \"", "\"SMEnable value Set!\"",                   \
         "\"RegOpenKeyEx SDHost sucessful!\"", "\"SD Registry Key present\"",                             \
         "\"SdHost reg key value set correctly!\""
+#define LOGGED_ORDINARY_RUN LOGGED_READ, LOGGED_WRITTEN
 #define LOGGED_WAIT "\"Reg key does not exist yet, wait 1s. \""
 #define LOGGED_GAVE_UP                                                                               \
     LOGGED_WAIT, LOGGED_WAIT, LOGGED_WAIT, LOGGED_WAIT, LOGGED_WAIT, LOGGED_WAIT, LOGGED_WAIT,          \
@@ -145,6 +146,16 @@ const int CaseCount = sizeof Cases / sizeof Cases[0];
 #define EVENT_VERSION "L\"" QUILLSET_VERSION ".0\""
 // The fields of qscheck --write left as they are, then the harness.
 #define HARNESS(h) nullptr, nullptr, ToolCase::AsBuilt, nullptr, nullptr, ToolCase::h
+// qsstandin's scenarios: its run up to the disable, then the enable pass.
+#define LOGGED_TAKEN "\"Found it! \\n\"", "\"Changed State on Device ID \\n\""
+#define LOGGED_REFUSED "\"Found it! \\n\"", "\"CallClassInstaller(REMOVE) failed\\n\""
+#define LOGGED_RETRY "\"Enabling the controller failed, trying again in 1s \\n\""
+#define STANDIN(scenario, ...)                                                                       \
+    {scenario, NO_BYTES(NoDirectory), KeyAbsent, {}, NoValue, NoValue, 0,                             \
+     {"\"The file 'kvconfig.txt' was opened sucessfully \\n\"", LOGGED_CLOSED,                         \
+      "\"Always config Params \\n\"", LOGGED_WRITTEN, LOGGED_TAKEN,                                    \
+      "\"Device Disabled from RestartDevice \\n\"", __VA_ARGS__,                                       \
+      "\"Device Re-Enabled from RestartDevice \\n\""}}
 
 // The administrator's tools. A world of a settings file alone, for qscheck.
 #define FILE_ONLY(text) {"", BYTES(text), KeyAbsent, {}, NoValue, NoValue, 0, {}}
@@ -202,6 +213,23 @@ const ToolCase ToolCases[] = {
      "", NULL, "--write SMEnable=1 SDSwitch=2", NULL, ToolCase::AsBuilt, WRITTEN_FILE("1", "2"), ORDINARY_FILE,
      ToolCase::WrittenTwice},
 
+    // qscheck --verify, as a fleet tool runs it: the default file, one line,
+    // nothing on stderr.
+    {"check.verify_in_line", Verify, 1,
+     {"", BYTES(":1 value = 3\r\n:2 value = 3\r\n"), KeyHolding, {CONTROLLER}, 1, 3, 0, {}}, 0, 1,
+     {"state=in-line SMEnable=1 want=1 SDSwitch=3 want=3 controller=unknown file=%s"}},
+    {"check.verify_drift", Verify, 1, {"", BYTES(ORDINARY_FILE), KeyHolding, {}, 1, 3, 0, {}}, 1, 1,
+     {"state=drift reason=SMEnable SMEnable=1 want=0 SDSwitch=3 want=3 controller=absent file=%s"}},
+    {"check.verify_no_driver", Verify, 1, {"", BYTES(ORDINARY_FILE), KeyAbsent, {}, NoValue, NoValue, 0, {}}, 0, 0,
+     {"state=not-applicable reason=driver-not-installed SMEnable=missing want=0 SDSwitch=missing want=3 "
+      "controller=absent file=%s"}},
+    {"check.verify_no_file", Verify, 1, {"", NO_BYTES(NoFile), KeyHolding, {}, 0, 3, 0, {}}, 1, 1,
+     {"state=cannot-tell reason=file-missing SMEnable=0 want=unknown SDSwitch=3 want=unknown controller=absent "
+      "file=%s"}},
+    {"check.verify_bare_lf", Verify, 1, {"", BYTES("SD host switch :2 value = 3\n"), KeyHolding, {}, 0, 3, 0, {}}, 1,
+     1, {"state=cannot-tell reason=file-bare-lf SMEnable=0 want=unknown SDSwitch=3 want=unknown controller=absent "
+         "file=%s"}},
+
     // qscapture --outcome --log: the log holds exactly the run's messages, and
     // with --eventlog Wine traces the event's type and ID, then its strings.
     {"capture.ordinary", Capture, 0,
@@ -256,6 +284,24 @@ const ToolCase ToolCases[] = {
     // A log with a second name may be any file: it is left alone.
     {"capture.log_hard_link", Capture, 0, {"", NO_BYTES(NoFile), KeyPresent, {CONTROLLER}, 0, 0, 0, {}}, 1, 1, {},
      "", NULL, HARNESS(LogHardLink)},
+    // What quillset reaches only on Windows, from qsstandin in its place.
+    {"capture.left_disabled", Capture, 0,
+     STANDIN("left-disabled", LOGGED_REFUSED, LOGGED_RETRY, LOGGED_REFUSED, LOGGED_RETRY, LOGGED_REFUSED,
+             "\"The controller could not be enabled again: enable it in Device Manager \\n\""),
+     5, 5, {ERROR_EVENT("000003ed"), "L\"5\"", "L\"values written, controller left disabled\""}, "--eventlog", NULL},
+    {"capture.not_running", Capture, 0,
+     STANDIN("not-running", LOGGED_TAKEN, "\"The controller does not run (problem code 10) \\n\""), 6, 6,
+     {ERROR_EVENT("000003ee"), "L\"6\"", "L\"values written, controller does not run (problem code 10)\""},
+     "--eventlog", NULL},
+    {"capture.reboot", Capture, 0,
+     STANDIN("reboot", LOGGED_TAKEN, "\"The controller restarts at the next reboot \\n\""), 3010, 3010,
+     {WARNING_EVENT("00000faa"), "L\"3010\"", "L\"values written, controller restarts at the next reboot\""},
+     "--eventlog", NULL},
+    // Two runs at once: the second waits for the first (its log starts with
+    // the wait) and goes on only after the first one's last message.
+    {"capture.two_runs", TwoRuns, 0,
+     {"", BYTES(ORDINARY_FILE), KeyPresent, {CONTROLLER}, 0, 3, 0, {LOGGED_ORDINARY_RUN, LOGGED_RESTARTED}}, 3, 0,
+     {}, "", NULL},
     {"capture.register_eventlog", Register, 0, {"", NO_BYTES(NoDirectory), KeyAbsent, {}, NoValue, NoValue, 0, {}},
      0, 0, {}, NULL, NULL},
 };

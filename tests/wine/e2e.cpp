@@ -1,7 +1,7 @@
 // qse2e: runs the end-to-end cases against quillset.exe. Usable unchanged on
 // a Windows test machine without the card driver, as administrator:
 //     qse2e [--program <quillset.exe>] [--list] [<case or group>...]
-// qscheck.exe and qscapture.exe are looked for beside it too.
+// qscheck.exe, qscapture.exe and qsstandin.exe are looked for beside it too.
 #include <stdio.h>
 #include <string.h>
 
@@ -399,11 +399,13 @@ int main(int argc, char **argv)
     while (length > 0 && program[length - 1] != '\\')
         length--;
     lstrcpyA(program + length, "quillset.exe");
-    char qscheck[MAX_PATH], qscapture[MAX_PATH];
+    char qscheck[MAX_PATH], qscapture[MAX_PATH], qsstandin[MAX_PATH];
     lstrcpynA(qscheck, program, length + 1);
     lstrcatA(qscheck, "qscheck.exe");
     lstrcpynA(qscapture, program, length + 1);
     lstrcatA(qscapture, "qscapture.exe");
+    lstrcpynA(qsstandin, program, length + 1);
+    lstrcatA(qsstandin, "qsstandin.exe");
 
     int first = 1, list = 0;
     for (; first < argc && argv[first][0] == '-'; first++) {
@@ -413,11 +415,13 @@ int main(int argc, char **argv)
             lstrcpynA(qscheck, argv[++first], MAX_PATH);
         else if (lstrcmpA(argv[first], "--qscapture") == 0 && first + 1 < argc)
             lstrcpynA(qscapture, argv[++first], MAX_PATH);
+        else if (lstrcmpA(argv[first], "--qsstandin") == 0 && first + 1 < argc)
+            lstrcpynA(qsstandin, argv[++first], MAX_PATH);
         else if (lstrcmpA(argv[first], "--list") == 0)
             list = 1;
         else {
-            fprintf(stderr, "usage: qse2e [--program <quillset.exe>] [--qscheck <exe>] [--qscapture <exe>] [--list]\n"
-                            "             [<case or group>...]\n");
+            fprintf(stderr, "usage: qse2e [--program <quillset.exe>] [--qscheck <exe>] [--qscapture <exe>]\n"
+                            "             [--qsstandin <exe>] [--list] [<case or group>...]\n");
             return 2;
         }
     }
@@ -444,7 +448,7 @@ int main(int argc, char **argv)
         run++;
         if (list)
             printf("%s\n", ToolCases[i].name);
-        else if (!RunToolCase(&ToolCases[i], program, qscheck, qscapture))
+        else if (!RunToolCase(&ToolCases[i], program, qscheck, qscapture, qsstandin))
             failed++;
         fflush(stdout);
     }

@@ -7,7 +7,8 @@
 #include <windows.h>
 
 enum SettingsKind { FileBytes, NoFile, NoDirectory, LargeFile, RandomFile };
-enum KeyState { KeyPresent, KeyAbsent, KeyLate, KeyDenied, KeySetValueOnly };
+// KeyHolding: present, holding the case's smEnable and sdSwitch.
+enum KeyState { KeyPresent, KeyAbsent, KeyLate, KeyDenied, KeySetValueOnly, KeyHolding };
 
 enum CaseFlags {
     // Only the frame of the run: the expected messages start it, the file
@@ -49,15 +50,22 @@ extern const Case Cases[];
 extern const int CaseCount;
 
 // Cases of the administrator's tools, each with a world built as for a case.
-// Register adds qscapture's event source, checks it and removes it.
-enum Tool { Check, Capture, Register };
+// Register adds qscapture's event source, checks it and removes it. TwoRuns
+// is Capture twice, the second run started 150 ms after the first: one of
+// them must wait, and start its work only after the other one's end. Verify
+// runs qscheck --verify, which must leave the driver's values as they were.
+enum Tool { Check, Capture, Register, TwoRuns, Verify };
 struct ToolCase {
     const char *name;
     Tool tool;
     int defaultFile; // Check: no file named on the command line
-    Case run;        // the world; for Capture also the lines its log must hold
+    // The world; for Capture also the lines its log must hold, and in its
+    // name a qsstandin scenario to run in quillset's place ("": quillset).
+    Case run;
     DWORD exitCode, exitCodeOnWindows;
-    // Check: lines its output holds, in this order. Capture: what Wine
+    // Check: lines its output holds, in this order. Verify: all its output,
+    // one line, "%s" for the file (compared under Wine, or without devices: a
+    // stand-in without a driver reports a problem on Windows). Capture: what Wine
     // traces of the event (the type and ID, then strings).
     const char *lines[8];
     const char *options = ""; // Capture: qscapture's options besides --log and --outcome
@@ -87,7 +95,8 @@ extern const int ToolCaseCount;
 // The messages a case expects, markers expanded; returns their count.
 int ExpectedMessages(const Case *c, const char **texts, int maxTexts);
 int RunningOnWine(void);
-int RunToolCase(const ToolCase *t, const char *quillset, const char *qscheck, const char *qscapture);
+int RunToolCase(const ToolCase *t, const char *quillset, const char *qscheck, const char *qscapture,
+                const char *qsstandin);
 
 // World building and restoring.
 struct World {

@@ -1,10 +1,19 @@
 #!/usr/bin/env bash
-# The Windows Installer package installed, upgraded and removed for real by
-# Wine's msiexec, in a prefix of its own with the driver key and a stand-in
-# controller:
-#   msi.sh <prefix> <package> <lower-version package> <qsdevreg.exe> <qscheck.exe>
+# The Windows Installer package installed, upgraded, repaired and removed for
+# real by Wine's msiexec, in a prefix of its own with the driver key and a
+# stand-in controller:
+#   msi.sh <prefix> <package> <lower-version package> <failing package> <qsdevreg.exe> <qscheck.exe> <stand-in package>
+# The failing package carries a program that writes none of quillset's
+# messages in quillset's place, the stand-in package the qsstandin program,
+# which writes the messages of the scenario named in %windir%\qsstandin.txt.
+# With --refused, the package must refuse the Windows of a prefix that
+# wine-suite.sh made, and install nothing:
+#   msi.sh --refused <prefix> <package>
 set -uo pipefail
-prefix=$1 msi=$2 old=$3 devreg=$4 check=$5
+refused=
+[ "$1" != --refused ] || { refused=1; shift; }
+prefix=$1 msi=$2
+[ -n "$refused" ] || { old=$3 failing=$4 devreg=$5 check=$6 standin=$7; }
 [ "${prefix##*/}" = wine-prefix ] || { echo "refusing to replace $prefix" >&2; exit 2; }
 export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 . "$(dirname "$0")/../../tools/wine-env.sh"
@@ -16,6 +25,7 @@ key='HKLM\System\CurrentControlSet\Services\kvcard\Parameters'
 source_key='HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\quillset'
 installed=$c/Program\ Files/quillset
 settings=$c/windows/kvinst/kvconfig.txt
+quillset_log=$c/ProgramData/quillset/quillset.log
 failures=0
 fail() {
   echo "FAIL: $step: $*"
@@ -70,10 +80,27 @@ versions() {
 settings_file() {
   cmp -s "$settings" "$prefix/settings.expected" || fail "the settings file changed"
 }
+# The runs that qscapture logged.
+runs() {
+  local count
+  count=$(grep -c '^==== .* outcome' "$quillset_log" 2> /dev/null)
+  [ "${count:-0}" -eq "$1" ] || fail "quillset.log holds ${count:-0} runs, expected $1"
+}
 # reg.exe may be the 32-bit one, which would see a copy of HKLM\Software.
 view=
 [ "$WINEARCH" = win32 ] || view=/reg:64
 all_files='README.txt qscapture.exe qscheck.exe quillset.exe'
+
+if [ -n "$refused" ]; then
+  # APPLY=0: only the refusal can make it fail.
+  step=refused
+  install 1603 /i "$(winpath "$msi")" APPLY=0
+  for path in "$c"/Program\ Files*/quillset "${quillset_log%/*}"; do
+    [ ! -e "$path" ] || fail "installed $path"
+  done
+  [ "$failures" -eq 0 ] || exit 1
+  exit 0
+fi
 
 start=$(date +%s)
 step=prefix
@@ -112,7 +139,7 @@ values 7 7; settings_file; program_files ""; event_source absent
 step=old_apply0
 install 0 /i "$(winpath "$old")" APPLY=0
 values 7 7; settings_file; program_files "$all_files"; event_source registered; versions 0.9.0
-[ ! -e "$c/windows/temp/quillset.log" ] || fail "APPLY=0 ran quillset"
+runs 0
 
 step=upgrade
 install 0 /i "$(winpath "$msi")" SMENABLE=0 SDSWITCH=3
@@ -121,13 +148,30 @@ win "$check"
 grep -q '^SMEnable 0, from line' "$out" && grep -q '^SDSwitch 3, from line' "$out" || fail "qscheck reads: $(cat "$out")"
 # Wine cannot restart the controller: outcome 3, values stored, install succeeds.
 values 0 3
-grep -q '^==== .* outcome 3:' "$c/windows/temp/quillset.log" || fail "quillset.log: $(cat "$c/windows/temp/quillset.log")"
+# The log, in the package's own folder.
+grep -q '^==== .* outcome 3:' "$quillset_log" || fail "quillset.log: $(cat "$quillset_log")"
 # Outcome 3 is a warning event that names the installed quillset.exe.
 grep -qF 'warn:eventlog:ReportEventW L"3"' "$prefix/$step.err" &&
   grep -qF 'warn:eventlog:ReportEventW L"C:\\Program Files\\quillset\\quillset.exe"' "$prefix/$step.err" ||
   fail "no warning event from the installed quillset: $(grep eventlog "$prefix/$step.err")"
 log_has 'quillset outcome 3: values stored' || fail "no outcome line in the MSI log"
+
+# The same package again with new settings: written and applied.
+step=push
+install 0 /i "$(winpath "$msi")" SMENABLE=1 SDSWITCH=1
+win "$check"
+grep -q '^SMEnable 1, from line' "$out" && grep -q '^SDSwitch 1, from line' "$out" || fail "qscheck reads: $(cat "$out")"
+values 1 1; runs 2
 cp "$settings" "$prefix/settings.expected"
+
+# A repair runs neither action: no file written, no run, no failure.
+step=repair
+rm "$settings"
+install 0 /i "$(winpath "$msi")" REINSTALL=ALL REINSTALLMODE=omus
+[ ! -e "$settings" ] || fail "the repair wrote the settings file"
+runs 2
+! log_has 'quillset outcome' || fail "the repair ran quillset"
+cp "$prefix/settings.expected" "$settings"
 
 step=downgrade
 install 1603 /i "$(winpath "$old")"
@@ -136,7 +180,7 @@ versions 1.0.0; program_files "$all_files"
 step=uninstall
 install 0 /x "$(winpath "$msi")"
 versions ""; program_files ""; event_source absent
-values 0 3; settings_file
+values 1 1; settings_file
 
 # Outcome 1 (no settings file): the install fails and leaves nothing behind.
 step=rollback
@@ -145,12 +189,45 @@ install 1603 /i "$(winpath "$msi")"
 versions ""; program_files ""; event_source absent
 log_has 'quillset outcome 1: settings not applied' || fail "no outcome line in the MSI log"
 
+# The apply step fails after the settings file was written: the rollback
+# puts back the file and its .bak, or removes what was not there.
+step=rollback_kept
+cp "$prefix/settings.expected" "$settings"
+printf 'hand-made\r\n' > "$settings.bak"
+cp "$settings.bak" "$prefix/bak.expected"
+install 1603 /i "$(winpath "$failing")" SMENABLE=0 SDSWITCH=2
+settings_file
+cmp -s "$settings.bak" "$prefix/bak.expected" || fail "the .bak changed"
+versions ""; program_files ""
+log_has 'quillset outcome 1: settings not applied' && log_has 'are back as they were before this install' ||
+  fail "no outcome or rollback line in the MSI log"
+step=rollback_none
+rm -r "${settings%/*}"
+install 1603 /i "$(winpath "$failing")" SMENABLE=0 SDSWITCH=2
+[ ! -e "${settings%/*}" ] || fail "the rollback left $(ls -A "${settings%/*}")"
+mkdir -p "${settings%/*}"
+cp "$prefix/settings.expected" "$settings"
+
+# Outcomes that quillset reaches only on Windows, from the stand-in: a
+# controller left disabled or not running fails the install with its own
+# line; a reboot the deferred action recorded reaches msiexec as 3010.
+for scenario in 'left-disabled|1603|quillset outcome 5: values written, controller left disabled' \
+  'not-running|1603|quillset outcome 6: values written, controller does not run' \
+  'reboot|3010|quillset: the controller restarts at the next reboot: the install asks for one (3010)'; do
+  IFS='|' read -r name code line <<< "$scenario"
+  step=standin_$name
+  printf '%s\r\n' "$name" > "$c/windows/qsstandin.txt"
+  install "$code" /i "$(winpath "$standin")"
+  log_has "$line" || fail "no line '$line' in the MSI log"
+done
+step=standin_uninstall
+install 0 /x "$(winpath "$standin")"
+
 # Neither property: quillset applies the file as it is.
 step=neither
-cp "$prefix/settings.expected" "$settings"
 win reg add "$key" /v SDSwitch /t REG_DWORD /d 7 /f
 install 0 /i "$(winpath "$msi")"
-values 0 3; settings_file; versions 1.0.0
+values 1 1; settings_file; versions 1.0.0
 
 wineserver -k > /dev/null 2>&1 || true
 echo "msi test: $(( $(date +%s) - start )) s, $failures failures"

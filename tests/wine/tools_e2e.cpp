@@ -320,13 +320,15 @@ static int ExpectedLogLines(const Case *c, const char **lines, int maxLines)
     return count;
 }
 
-static int CheckLog(const ToolCase *t, const char *quillset, DWORD exitCode)
+// first: a line the log holds before the case's own.
+static int CheckLog(const ToolCase *t, const char *program, DWORD exitCode, const char *first = NULL)
 {
     char computer[MAX_COMPUTERNAME_LENGTH + 1];
     DWORD size = sizeof computer;
     GetComputerNameA(computer, &size);
     char header[MAX_PATH + 128], footer[256];
-    snprintf(header, sizeof header, "%s start %s, file version " QUILLSET_VERSION ".0", computer, quillset);
+    snprintf(header, sizeof header, "%s start %s, file version %s", computer, program,
+             t->run.name[0] != '\0' ? "unknown" : QUILLSET_VERSION ".0");
     if (t->footer != NULL)
         snprintf(footer, sizeof footer, "%s %s", computer, t->footer);
     else
@@ -343,8 +345,10 @@ static int CheckLog(const ToolCase *t, const char *quillset, DWORD exitCode)
         printf("  header \"%s\", expected \"==== <date> <time> %s\"\n", line, header);
         return 0;
     }
-    static const char *expected[MaxExpected * 3];
-    int count = ExpectedLogLines(&t->run, expected, MaxExpected * 3);
+    static const char *expected[MaxExpected * 3 + 1];
+    int count = first != NULL;
+    expected[0] = first;
+    count += ExpectedLogLines(&t->run, expected + count, MaxExpected * 3);
     LoggedMessages[0] = '\0';
     for (int i = 0; i < count; i++) {
         if (!NextLine(&cursor, line, sizeof line) || lstrlenA(line) < TimeLength || line[2] != ':' ||
@@ -410,6 +414,21 @@ static int WriteEarlierRun(const WCHAR *path)
 }
 
 static int RunWriteCase(const ToolCase *t, const char *qscheck);
+
+// qscheck --verify: its output, stdout and stderr together, is the one line
+// alone; and the driver's values are as they were.
+static int CheckVerdict(const ToolCase *t, const char *settings, DWORD smEnable, DWORD sdSwitch)
+{
+    char expected[2 * MAX_PATH + 512];
+    snprintf(expected, sizeof expected, t->lines[0], settings);
+    lstrcatA(expected, "\r\n");
+    int ok = !(RunningOnWine() || t->run.devices[0] == NULL) || lstrcmpA(Text, expected) == 0;
+    if (!ok)
+        printf("  expected the output %s", expected);
+    if (smEnable != t->run.smEnable || sdSwitch != t->run.sdSwitch)
+        printf("  SMEnable 0x%lx, SDSwitch 0x%lx after the check\n", smEnable, sdSwitch), ok = 0;
+    return ok;
+}
 
 // quillset left running by qscapture: wait for its end, so that the world
 // can be restored.
@@ -516,7 +535,73 @@ static int CheckQuillsetGap(void)
     return 0;
 }
 
-int RunToolCase(const ToolCase *t, const char *quillset, const char *qscheck, const char *qscapture)
+// The second of two runs; its log and output are the first's with a "2".
+static const DWORD SecondRunAfterMs = 150;
+static const char LoggedLockWait[] = "\"Another quillset is running: waiting for it to end \\n\"";
+static char SecondLog[sizeof Text];
+
+struct SecondRun {
+    WCHAR commandLine[6 * MAX_PATH], outputPath[MAX_PATH];
+    DWORD exitCode;
+    int ok;
+};
+
+static DWORD WINAPI RunSecond(void *context)
+{
+    SecondRun *run = static_cast<SecondRun *>(context);
+    Sleep(SecondRunAfterMs);
+    run->ok = RunTool(run->commandLine, run->outputPath, &run->exitCode);
+    return 0;
+}
+
+// The time of day in ms of the log's last message, or of the one after the
+// message `after`; -1 without one.
+static long MessageTimeMs(const char *after)
+{
+    const char *cursor = Text;
+    char line[2048];
+    long found = -1;
+    int seen = after == NULL;
+    unsigned h, m, s, ms;
+    while (NextLine(&cursor, line, sizeof line)) {
+        if (lstrlenA(line) <= TimeLength || sscanf(line, "%2u:%2u:%2u.%3u", &h, &m, &s, &ms) != 4)
+            continue;
+        if (seen) {
+            found = ((h * 60 + m) * 60 + s) * 1000 + ms;
+            if (after != NULL)
+                return found;
+        }
+        seen = seen || lstrcmpA(line + TimeLength, after) == 0;
+    }
+    return found;
+}
+
+// The second run's log, and whether the run that waited started its work
+// only after the other one's end; the first run's log in Text. The second
+// run is started 150 ms later, but a loaded machine may start it first.
+static int CheckSecondRun(const ToolCase *t, const char *quillset, DWORD exitCode, const SecondRun *second,
+                          int secondWaited)
+{
+    long firstEnd = MessageTimeMs(NULL), firstGoesOn = MessageTimeMs(LoggedLockWait);
+    lstrcpyA(Text, SecondLog);
+    int ok = CheckLog(t, quillset, exitCode, secondWaited ? LoggedLockWait : NULL);
+    long goesOn = secondWaited ? MessageTimeMs(LoggedLockWait) : firstGoesOn;
+    long otherEnd = secondWaited ? firstEnd : MessageTimeMs(NULL);
+    // Across midnight.
+    if (goesOn >= 0 && goesOn + 43200000 < otherEnd)
+        goesOn += 86400000;
+    if (second->exitCode != exitCode)
+        printf("  the second run's exit code %lu, expected %lu\n", second->exitCode, exitCode), ok = 0;
+    if (!secondWaited)
+        printf("  the run started first waited for the other\n");
+    if (goesOn < otherEnd)
+        printf("  the run that waited went on at %ld ms of the day, the other ended at %ld\n", goesOn, otherEnd),
+            ok = 0;
+    return ok;
+}
+
+int RunToolCase(const ToolCase *t, const char *quillset, const char *qscheck, const char *qscapture,
+                const char *qsstandin)
 {
     if (t->arguments != NULL)
         return RunWriteCase(t, qscheck);
@@ -530,19 +615,31 @@ int RunToolCase(const ToolCase *t, const char *quillset, const char *qscheck, co
     lstrcatW(logFolder, LogFolder);
     lstrcpyW(logPath, logFolder);
     lstrcatW(logPath, L"\\qse2e-tool.log");
+    static SecondRun second;
+    WCHAR secondLog[MAX_PATH];
+    lstrcpyW(secondLog, logFolder);
+    lstrcatW(secondLog, L"\\qse2e-tool2.log");
+    lstrcpyW(second.outputPath, outputPath);
+    lstrcatW(second.outputPath, L"2");
+    const char *program = t->run.name[0] != '\0' ? qsstandin : quillset;
+    int capture = t->tool == Capture || t->tool == TwoRuns;
     char settings[MAX_PATH], line[4 * MAX_PATH];
     GetWindowsDirectoryA(settings, MAX_PATH);
     lstrcatA(settings, "\\kvinst\\kvconfig.txt");
     WCHAR commandLine[6 * MAX_PATH];
-    if (t->tool == Check) {
-        snprintf(line, sizeof line, t->defaultFile ? "\"%s\"" : "\"%s\" \"%s\"", qscheck, settings);
+    if (t->tool == Check || t->tool == Verify) {
+        snprintf(line, sizeof line, t->defaultFile ? "\"%s\"%s" : "\"%s\"%s \"%s\"", qscheck,
+                 t->tool == Verify ? " --verify" : "", settings);
         Widen(CP_ACP, line, commandLine, 6 * MAX_PATH);
     } else {
         snprintf(line, sizeof line, "\"%s\" %s --log \"", qscapture, t->options);
         Widen(CP_ACP, line, commandLine, 6 * MAX_PATH);
+        lstrcpyW(second.commandLine, commandLine);
+        lstrcatW(second.commandLine, secondLog);
         lstrcatW(commandLine, logPath);
-        snprintf(line, sizeof line, "\" --outcome \"%s\"", quillset);
+        snprintf(line, sizeof line, "\" --outcome \"%s\"%s%s", program, t->run.name[0] ? " " : "", t->run.name);
         Widen(CP_ACP, line, commandLine + lstrlenW(commandLine), 2 * MAX_PATH);
+        Widen(CP_ACP, line, second.commandLine + lstrlenW(second.commandLine), 2 * MAX_PATH);
     }
 
     char why[256] = "";
@@ -552,7 +649,8 @@ int RunToolCase(const ToolCase *t, const char *quillset, const char *qscheck, co
     }
     World world;
     int ok = BuildWorld(&t->run, &world, why, sizeof why);
-    if (ok && t->tool == Capture && (!CreateDirectoryW(logFolder, NULL) || !WriteEarlierRun(logPath)))
+    if (ok && capture &&
+        (!CreateDirectoryW(logFolder, NULL) || !WriteEarlierRun(logPath) || !WriteEarlierRun(secondLog)))
         ok = 0, lstrcpyA(why, "cannot write the log");
     WCHAR otherName[MAX_PATH];
     lstrcpyW(otherName, logFolder);
@@ -561,10 +659,10 @@ int RunToolCase(const ToolCase *t, const char *quillset, const char *qscheck, co
         ok = 0, lstrcpyA(why, "cannot give the log a second name");
     char debug[64] = "";
     GetEnvironmentVariableA("WINEDEBUG", debug, sizeof debug);
-    if (t->tool == Capture)
+    if (capture)
         SetEnvironmentVariableA("WINEDEBUG", EventTraces);
     DWORD traceStart = 0;
-    if (t->tool == Capture && RunningOnWine())
+    if (capture && RunningOnWine())
         ReadWineTraces(0, &traceStart);
     DWORD exitCode = 0, startMs = MonotonicMs(), toolMs = 0;
     Interruption interruption = NoInterruption;
@@ -574,9 +672,21 @@ int RunToolCase(const ToolCase *t, const char *quillset, const char *qscheck, co
         interruption = Killed;
     else if (t->footer != NULL && strncmp(t->footer, "detached (Ctrl+C)", 17) == 0)
         interruption = CtrlC;
+    second.ok = 0;
+    HANDLE secondThread = ok && t->tool == TwoRuns ? CreateThread(NULL, 0, RunSecond, &second, 0, NULL) : NULL;
     if (ok && !RunTool(commandLine, outputPath, &exitCode, interruption, logPath, t->harness))
         snprintf(why, sizeof why, "cannot run %s (error %lu)", line, GetLastError()), ok = 0;
     toolMs = MonotonicMs() - startMs;
+    if (secondThread != NULL) {
+        WaitForSingleObject(secondThread, INFINITE);
+        CloseHandle(secondThread);
+    }
+    if (ok && t->tool == TwoRuns) {
+        if (second.ok && ReadText(secondLog))
+            lstrcpyA(SecondLog, Text);
+        else
+            ok = 0, lstrcpyA(why, "cannot run it the second time");
+    }
     SetEnvironmentVariableA("WINEDEBUG", debug[0] ? debug : NULL);
     DWORD smEnable = NoValue, sdSwitch = NoValue;
     if (ok && t->footer != NULL) {
@@ -585,12 +695,16 @@ int RunToolCase(const ToolCase *t, const char *quillset, const char *qscheck, co
         WaitForQuillset();
         ReadParameters(&smEnable, &sdSwitch);
     }
-    if (ok && !ReadText(t->tool == Check ? outputPath : logPath))
+    if (ok && t->tool == Verify)
+        ReadParameters(&smEnable, &sdSwitch);
+    if (ok && !ReadText(capture ? logPath : outputPath))
         ok = 0, lstrcpyA(why, "cannot read the output");
     char restoreWhy[256] = "";
     int restored = RestoreWorld(&world, restoreWhy, sizeof restoreWhy);
     DeleteFileW(logPath);
     DeleteFileW(otherName);
+    DeleteFileW(secondLog);
+    DeleteFileW(second.outputPath);
     RemoveDirectoryW(logFolder);
     if (!ok || !restored) {
         DeleteFileW(outputPath);
@@ -606,6 +720,8 @@ int RunToolCase(const ToolCase *t, const char *quillset, const char *qscheck, co
     }
     if (t->tool == Check)
         ok = CheckOutputLines(t) && ok;
+    else if (t->tool == Verify)
+        ok = CheckVerdict(t, settings, smEnable, sdSwitch) && ok;
     else if (t->harness == ToolCase::LogHardLink || t->harness == ToolCase::NoBreakaway) {
         // The other file keeps its bytes, or the log says where quillset ran; stderr says why.
         const char *said = t->harness == ToolCase::LogHardLink ? "(hard links)" : "does not allow breakaway";
@@ -613,7 +729,10 @@ int RunToolCase(const ToolCase *t, const char *quillset, const char *qscheck, co
             !ReadText(outputPath) || strstr(Text, said) == NULL)
             printf("  the log or stderr is not as expected, with \"%s\" on stderr\n", said), ok = 0;
     } else {
-        ok = CheckLog(t, quillset, expectedExit) && ok;
+        int firstWaited = t->tool == TwoRuns && strstr(Text, LoggedLockWait) != NULL;
+        ok = CheckLog(t, program, expectedExit, firstWaited ? LoggedLockWait : NULL) && ok;
+        if (t->tool == TwoRuns)
+            ok = CheckSecondRun(t, quillset, expectedExit, &second, !firstWaited) && ok;
         const char *timeout = strstr(t->options, "--timeout ");
         DWORD withinMs = DetachedWithinMs + (timeout != NULL ? atoi(timeout + 10) - 1 : 0) * 1000;
         if (t->footer != NULL && toolMs > withinMs)

@@ -114,12 +114,11 @@ static int CreateParametersKey(HKEY *key)
            ERROR_SUCCESS;
 }
 
-static int SetSentinels(HKEY key)
+static int SetValues(HKEY key, DWORD smEnable, DWORD sdSwitch)
 {
-    DWORD sentinel = Sentinel;
-    const BYTE *data = reinterpret_cast<const BYTE *>(&sentinel);
-    return RegSetValueExA(key, "SMEnable", 0, REG_DWORD, data, sizeof sentinel) == ERROR_SUCCESS &&
-           RegSetValueExA(key, "SDSwitch", 0, REG_DWORD, data, sizeof sentinel) == ERROR_SUCCESS;
+    const BYTE *sm = reinterpret_cast<const BYTE *>(&smEnable), *sd = reinterpret_cast<const BYTE *>(&sdSwitch);
+    return RegSetValueExA(key, "SMEnable", 0, REG_DWORD, sm, sizeof smEnable) == ERROR_SUCCESS &&
+           RegSetValueExA(key, "SDSwitch", 0, REG_DWORD, sd, sizeof sdSwitch) == ERROR_SUCCESS;
 }
 
 static int DenyWrites(HKEY key, const char *acl)
@@ -141,15 +140,17 @@ static int DenyWrites(HKEY key, const char *acl)
     return 1;
 }
 
-static int BuildKey(KeyState state)
+static int BuildKey(const Case *c)
 {
+    KeyState state = c->key;
     if (state == KeyAbsent || state == KeyLate)
         return 1;
     HKEY key;
     if (!CreateParametersKey(&key))
         return 0;
     const char *acl = state == KeyDenied ? WriteDenied : state == KeySetValueOnly ? SetValueOnly : NULL;
-    int ok = SetSentinels(key) && (acl == NULL || DenyWrites(key, acl));
+    int ok = (state == KeyHolding ? SetValues(key, c->smEnable, c->sdSwitch) : SetValues(key, Sentinel, Sentinel)) &&
+             (acl == NULL || DenyWrites(key, acl));
     RegCloseKey(key);
     return ok;
 }
@@ -163,7 +164,7 @@ int BuildWorld(const Case *c, World *world, char *why, DWORD whySize)
         return Fail(why, whySize, "cannot create the settings directory");
     if (c->settings != NoDirectory && c->settings != NoFile && !WriteSettingsFile(c))
         return Fail(why, whySize, "cannot write the settings file");
-    if (!BuildKey(c->key))
+    if (!BuildKey(c))
         return Fail(why, whySize, "cannot set up the driver key");
     for (int i = 0; i < 3 && c->devices[i] != NULL; i++) {
         const char *ids = c->devices[i] == NO_HWID ? NULL : c->devices[i];

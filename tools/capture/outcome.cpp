@@ -41,10 +41,31 @@ void StartOutcome(OutcomeState *state)
     ZeroMemory(state, sizeof *state);
 }
 
+// MsgNotRunningFormat's text, and its problem code.
+static int IsNotRunning(const char *text, DWORD *code)
+{
+    const size_t head = sizeof MsgNotRunningHead - 1;
+    if (strncmp(text, MsgNotRunningHead, head) != 0 || text[head] < '0' || text[head] > '9')
+        return 0;
+    const char *digit = text + head;
+    DWORD value = 0;
+    for (; *digit >= '0' && *digit <= '9'; digit++)
+        value = value * 10 + (*digit - '0');
+    if (strcmp(digit, MsgNotRunningTail) != 0)
+        return 0;
+    *code = value;
+    return 1;
+}
+
 void NoteOutcomeMessage(OutcomeState *state, const char *text)
 {
     if (text == NULL)
         return;
+    // Read after the enable pass the class installer took, the last pass.
+    if (IsNotRunning(text, &state->problemCode)) {
+        state->notRunning = 1;
+        return;
+    }
     for (unsigned i = 0; i < sizeof Events / sizeof Events[0]; i++) {
         if (strcmp(text, Events[i].text) != 0)
             continue;
@@ -61,7 +82,7 @@ void NoteOutcomeMessage(OutcomeState *state, const char *text)
             state->disableChanged = state->passChanged;
             state->passChanged = 0;
             break;
-        case EnablePassFailed: state->passChanged = 0; break;
+        case EnablePassFailed: state->passChanged = state->notRunning = 0; break;
         case LeftDisabled: state->leftDisabled = 1; break;
         case RebootPending: state->rebootPending = 1; break;
         }
@@ -84,6 +105,11 @@ Outcome FinalOutcome(const OutcomeState *state)
     // A run cut short between the two writes applied nothing whole.
     if (!state->smWritten || !state->sdWritten)
         return OutcomeNotApplied;
+    // Both are failures, kept across reboots, whatever else the run did.
+    if (state->leftDisabled)
+        return OutcomeLeftDisabled;
+    if (state->notRunning)
+        return OutcomeNotRunning;
     if (!Restarted(state))
         return OutcomeNotRestarted;
     return state->rebootPending ? OutcomeRebootPending : OutcomeRestarted;
@@ -97,6 +123,8 @@ const char *OutcomeText(Outcome outcome)
     case OutcomeKeyFailed: return "driver key missing or denied, nothing written";
     case OutcomeNotRestarted: return "values written, controller not restarted";
     case OutcomeStillRunning: return "quillset still running: it goes on without qscapture";
+    case OutcomeLeftDisabled: return "values written, controller left disabled";
+    case OutcomeNotRunning: return "values written, controller does not run";
     case OutcomeCannotStart: return "program could not be started";
     case OutcomeRebootPending: return "values written, controller restarts at the next reboot";
     }
@@ -110,6 +138,13 @@ void DescribeOutcome(const OutcomeState *state, Outcome outcome, DWORD runningSe
                  static_cast<unsigned long>(runningSeconds));
         return;
     }
+    char notRunning[48];
+    snprintf(notRunning, sizeof notRunning, "does not run (problem code %lu)",
+             static_cast<unsigned long>(state->problemCode));
+    if (outcome == OutcomeNotRunning) {
+        snprintf(out, outSize, "values written, controller %s", notRunning);
+        return;
+    }
     // Only a key that could not be opened at all means nothing was written.
     if (outcome != OutcomeKeyFailed || (!state->valueFailed && !state->smWritten && !state->sdWritten)) {
         snprintf(out, outSize, "%s", OutcomeText(outcome));
@@ -117,8 +152,14 @@ void DescribeOutcome(const OutcomeState *state, Outcome outcome, DWORD runningSe
     }
     // A failed open for SDSwitch ends the run before the restart.
     const char *restart = "not restarted";
-    if (!state->keyFailed && Restarted(state))
-        restart = state->rebootPending ? "restarts at the next reboot" : "restarted";
+    if (!state->keyFailed) {
+        if (state->leftDisabled)
+            restart = "left disabled";
+        else if (state->notRunning)
+            restart = notRunning;
+        else if (Restarted(state))
+            restart = state->rebootPending ? "restarts at the next reboot" : "restarted";
+    }
     snprintf(out, outSize, "SMEnable %s, SDSwitch %s, controller %s", state->smWritten ? "written" : "not written",
              state->sdWritten ? "written" : "not written", restart);
 }

@@ -11,6 +11,8 @@ enum Outcome {
     OutcomeKeyFailed = 2,
     OutcomeNotRestarted = 3,
     OutcomeStillRunning = 4,
+    OutcomeLeftDisabled = 5,
+    OutcomeNotRunning = 6,
     OutcomeCannotStart = 127,
     OutcomeRebootPending = 3010,
 };
@@ -18,6 +20,8 @@ enum Outcome {
 struct OutcomeState {
     int settingsRead, smWritten, sdWritten, keyFailed, valueFailed;
     int passChanged, disableChanged, enableChanged, leftDisabled, rebootPending;
+    int notRunning;
+    DWORD problemCode;
 };
 
 void StartOutcome(OutcomeState *state);
@@ -27,8 +31,9 @@ Outcome FinalOutcome(const OutcomeState *state);
 // A few words for the log.
 const char *OutcomeText(Outcome outcome);
 // The outcome's words for this run: OutcomeText, but a partial write says
-// which value was written and what became of the restart, and a run left
-// behind says after how long.
+// which value was written and what became of the restart, a controller that
+// does not run gives its problem code, and a run left behind says after how
+// long.
 void DescribeOutcome(const OutcomeState *state, Outcome outcome, DWORD runningSeconds, char *out, DWORD outSize);
 
 #endif

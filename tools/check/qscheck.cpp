@@ -1,16 +1,20 @@
 // qscheck: tells what quillset will make of a settings file, before the file
-// goes out to many machines, and writes one that cannot be misread. The
-// reading is quillset's own, from job/.
+// goes out to many machines, writes one that cannot be misread, and tells a
+// fleet tool whether a machine still has its settings. The reading is
+// quillset's own, from job/.
 #include <stdio.h>
 
 #include "dll_search.h"
 #include "job.h"
 #include "replace_file.h"
 #include "settings_text.h"
+#include "verdict.h"
+#include "wide_output.h"
 
 static const char Usage[] =
     "usage: qscheck [file]\n"
     "       qscheck --write SMEnable=<0|1> SDSwitch=<0-3> [file]\n"
+    "       qscheck --verify [file]\n"
     "\n"
     "Reads a settings file the way quillset reads it (default:\n"
     "%windir%\\kvinst\\kvconfig.txt) and prints every entry with its line, which\n"
@@ -24,34 +28,16 @@ static const char Usage[] =
     "case), keeps the previous file as kvconfig.txt.bak, creates a missing folder\n"
     "and then prints the report of the new file.\n"
     "\n"
+    "--verify only reads: the file, the driver's SMEnable and SDSwitch values and\n"
+    "the controller's state, and prints one line, nothing on standard error:\n"
+    "state=in-line or not-applicable (exit code 0), drift or cannot-tell (1).\n"
+    "\n"
     "Exit code: 0 quillset would write values, 1 it would write nothing,\n"
     "2 the file cannot be opened or written, or the command line is wrong.\n";
 
 static const int WouldWrite = 0;
 static const int WouldWriteNothing = 1;
 static const int CannotCheck = 2;
-
-// Paths may hold letters outside the ANSI code page. A console shows them
-// through its wide-character call, whatever its code page; anywhere else the
-// text goes out as UTF-8, of which all our other output is the ASCII part.
-static int PrintWide(FILE *stream, const wchar_t *text)
-{
-    HANDLE handle = GetStdHandle(stream == stderr ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE);
-    int length = lstrlenW(text);
-    DWORD mode, written;
-    if (GetConsoleMode(handle, &mode)) {
-        fflush(stream);
-        return WriteConsoleW(handle, text, length, &written, NULL) != 0;
-    }
-    int size = WideCharToMultiByte(CP_UTF8, 0, text, length, NULL, 0, NULL, NULL);
-    char *utf8 = static_cast<char *>(LocalAlloc(LMEM_FIXED, size + 1));
-    if (utf8 == NULL)
-        return 0;
-    int ok = WideCharToMultiByte(CP_UTF8, 0, text, length, utf8, size + 1, NULL, NULL) == size &&
-             fwrite(utf8, 1, size, stream) == static_cast<size_t>(size);
-    LocalFree(utf8);
-    return ok;
-}
 
 // One line: before, the path or argument, after.
 static void Say(FILE *stream, const char *before, const wchar_t *text, const char *after)
@@ -292,6 +278,13 @@ int wmain(int argc, wchar_t **argv)
     if (found)
         lstrcatW(defaultPath, L"\\kvinst\\kvconfig.txt");
 
+    if (argc > 1 && lstrcmpW(argv[1], L"--verify") == 0) {
+        if (argc > 3 || (argc == 3 && argv[2][0] == L'-')) {
+            fputs(Usage, stderr);
+            return CannotCheck;
+        }
+        return VerifySettings(argc == 3 ? argv[2] : found ? defaultPath : NULL);
+    }
     if (argc > 1 && lstrcmpW(argv[1], L"--write") == 0)
         return WriteSettings(argc - 2, argv + 2, found ? defaultPath : NULL);
     if (argc > 2 || (argc == 2 && argv[1][0] == L'-')) {
