@@ -122,9 +122,10 @@ commit=$(git -C "$top" rev-parse HEAD)
 git clone --quiet --no-checkout "$top" "$root/root/quillset"
 git -C "$root/root/quillset" checkout --quiet --detach "$commit"
 
-# As a user would: a login shell's variables only, TMPDIR among them.
+# As a user would: a login shell's variables only, TMPDIR among them, and no
+# locale, as a fresh container or a bare chroot gives.
 in_debian13() {
-  chroot "$root" /usr/bin/env -i HOME=/root LANG=C.UTF-8 TMPDIR=/tmp \
+  chroot "$root" /usr/bin/env -i HOME=/root TMPDIR=/tmp \
     PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
     /bin/bash -c "cd /root/quillset && $1" < /dev/null
 }

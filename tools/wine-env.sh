@@ -16,6 +16,10 @@
 # environment. The sourcing script keeps $TMPDIR for its own temp folders;
 # what it starts from here on, Wine among it, no longer inherits it.
 export -n TMPDIR
+# Wine maps file names outside ASCII to Unix names through the Unix locale,
+# and with none set (env -i, a bare chroot or container) it cannot make them:
+# C.UTF-8, which Debian's libc-bin always ships, whatever the caller's.
+export LC_ALL=C.UTF-8
 WINE_UNAVAILABLE=
 if ! command -v wine > /dev/null 2>&1; then
   WINE_UNAVAILABLE="wine is not installed"

@@ -144,6 +144,8 @@ const int CaseCount = sizeof Cases / sizeof Cases[0];
 #define WARNING_EVENT(id) "type 0x0002, ID 0x" id
 #define ERROR_EVENT(id) "type 0x0001, ID 0x" id
 #define EVENT_VERSION "L\"" QUILLSET_VERSION ".0\""
+// The fields of qscheck --write left as they are, then the harness.
+#define HARNESS(h) nullptr, nullptr, ToolCase::AsBuilt, nullptr, nullptr, ToolCase::h
 // qsstandin's scenarios: its run up to the disable, then the enable pass.
 #define LOGGED_TAKEN "\"Found it! \\n\"", "\"Changed State on Device ID \\n\""
 #define LOGGED_REFUSED "\"Found it! \\n\"", "\"CallClassInstaller(REMOVE) failed\\n\""
@@ -204,6 +206,12 @@ const ToolCase ToolCases[] = {
      "", NULL, "--write SMEnable=0 SDSwitch=1", NULL, ToolCase::ReadOnly, ORDINARY_FILE, NULL},
     {"check.write_folder_in_place", Check, 0, NO_FILE_IN(NoFile), 2, 2, NOT_WRITTEN("a folder is in its place"),
      "", NULL, "--write SMEnable=0 SDSwitch=1", NULL, ToolCase::Folder, NULL, NULL},
+    // A retry with the same settings leaves the file, its time and the hand-made .bak alone.
+    {"check.write_same_again", Check, 0, FILE_ONLY(ORDINARY_FILE), 0, 0,
+     {"qscheck: %s already holds these settings: nothing written", "%s", "SMEnable 1, from line 2",
+      "SDSwitch 2, from line 4"},
+     "", NULL, "--write SMEnable=1 SDSwitch=2", NULL, ToolCase::AsBuilt, WRITTEN_FILE("1", "2"), ORDINARY_FILE,
+     ToolCase::WrittenTwice},
 
     // qscheck --verify, as a fleet tool runs it: the default file, one line,
     // nothing on stderr.
@@ -256,6 +264,26 @@ const ToolCase ToolCases[] = {
     {"capture.ctrl_c", Capture, 0,
      {"", BYTES(ORDINARY_FILE), KeyAbsent, {CONTROLLER}, 0, 3, 0, {LOGGED_READ, LOGGED_WAIT}}, 4, 4, {}, "",
      "detached (Ctrl+C), outcome 4: quillset still running after 1 s: it goes on without qscapture"},
+    // Task Scheduler's time limit ends qscapture's job, which quillset has left.
+    {"capture.job_ended", Capture, 0,
+     {"", BYTES(ORDINARY_FILE), KeyAbsent, {CONTROLLER}, 0, 3, 0, {LOGGED_READ, LOGGED_WAIT}}, 9, 9, {}, "", "",
+     HARNESS(JobEnded)},
+    // A job that forbids breakaway: quillset runs inside it, and both outputs say so.
+    {"capture.job_without_breakaway", Capture, 0, {"", NO_BYTES(NoFile), KeyPresent, {CONTROLLER}, 0, 0, 0, {}},
+     1, 1, {}, "", NULL, HARNESS(NoBreakaway)},
+    // stdout that takes nothing for 4 s after the disable holds qscapture's
+    // end, not quillset's enable; nor, never read, the time-out.
+    {"capture.stdout_stalled", Capture, 0,
+     {"", BYTES(ORDINARY_FILE), KeyPresent, {CONTROLLER}, 0, 3, 0, {LOGGED_ORDINARY_RUN, LOGGED_RESTARTED}}, 3, 0,
+     {}, "", NULL, HARNESS(StdoutStalled)},
+    {"capture.stdout_never_read", Capture, 0,
+     {"", BYTES(ORDINARY_FILE), KeyAbsent, {CONTROLLER}, 0, 3, 0, {LOGGED_READ, LOGGED_WAIT, LOGGED_WAIT}}, 4, 4,
+     {}, "--timeout 2",
+     "detached (timeout), outcome 4: quillset still running after 2 s: it goes on without qscapture",
+     HARNESS(StdoutNeverRead)},
+    // A log with a second name may be any file: it is left alone.
+    {"capture.log_hard_link", Capture, 0, {"", NO_BYTES(NoFile), KeyPresent, {CONTROLLER}, 0, 0, 0, {}}, 1, 1, {},
+     "", NULL, HARNESS(LogHardLink)},
     // What quillset reaches only on Windows, from qsstandin in its place.
     {"capture.left_disabled", Capture, 0,
      STANDIN("left-disabled", LOGGED_REFUSED, LOGGED_RETRY, LOGGED_REFUSED, LOGGED_RETRY, LOGGED_REFUSED,

@@ -323,7 +323,7 @@ static int RunCase(const Case *c, const char *program)
     Broadcaster broadcaster = {0, 0, 0};
     if (ok) {
         RunState run = {&world, c, 0, 0};
-        DebugCaptureHooks hooks = {OnString, OnIdle, 50, &run, 0, NULL};
+        DebugCaptureHooks hooks = {OnString, OnIdle, 50, &run, 0, NULL, NULL};
         WCHAR commandLine[MAX_PATH + 2] = L"\"";
         MultiByteToWideChar(CP_ACP, 0, program, -1, commandLine + 1, MAX_PATH);
         lstrcatW(commandLine, L"\"");

@@ -2,6 +2,7 @@
 // file, qscapture --outcome --log around quillset.exe, and qscapture's event
 // source registration.
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include "debug_capture.h"
@@ -17,7 +18,7 @@ static const char FirstWait[] = "wait 1s.";
 static const DWORD InterruptAfterWaitMs = 500;
 static const DWORD PollMs = 20;
 
-enum Interruption { NoInterruption, Killed, CtrlC };
+enum Interruption { NoInterruption, Killed, CtrlC, JobEnded };
 
 // Sends Ctrl+C to the console of process, leaving ours for it.
 static void SendCtrlC(DWORD process)
@@ -27,6 +28,41 @@ static void SendCtrlC(DWORD process)
         SetConsoleCtrlHandler(NULL, TRUE);
         GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0);
     }
+}
+
+// qscapture's stdout as a pipe that takes nothing for a while: once the
+// disable shows there, or from the start, it is filled with more than it
+// holds and read again StallMs later, or never.
+static const DWORD StallMs = 4000;
+
+struct Stall {
+    HANDLE read, write, thread;
+};
+
+static DWORD WINAPI Fill(void *context)
+{
+    static char filler[1 << 20];
+    DWORD written;
+    WriteFile(static_cast<Stall *>(context)->write, filler, sizeof filler, &written, NULL);
+    return 0;
+}
+
+static DWORD WINAPI Drain(void *context)
+{
+    static char seen[64 * 1024];
+    DWORD used = 0, read;
+    HANDLE filler = NULL;
+    while (ReadFile(static_cast<Stall *>(context)->read, seen + used, sizeof seen - 1 - used, &read, NULL) &&
+           read > 0 && filler == NULL) {
+        seen[used += read] = '\0';
+        if (strstr(seen, "Device Disabled from RestartDevice") != NULL)
+            filler = CreateThread(NULL, 0, Fill, context, 0, NULL), Sleep(StallMs);
+    }
+    while (ReadFile(static_cast<Stall *>(context)->read, seen, sizeof seen, &read, NULL) && read > 0)
+        continue;
+    if (filler != NULL)
+        WaitForSingleObject(filler, HungAfterMs), CloseHandle(filler);
+    return 0;
 }
 
 static int LogHoldsFirstWait(const WCHAR *log)
@@ -44,10 +80,11 @@ static int LogHoldsFirstWait(const WCHAR *log)
 }
 
 // Starts commandLine with stdout and stderr going to outputPath and waits for
-// it; or, once quillset waits for the key in log, ends it as a deployment
-// tool's time-out would, or presses Ctrl+C in its console.
+// it; or, once quillset waits for the key in log, ends it or its job as a
+// deployment tool's time-out would, or presses Ctrl+C in its console. The
+// harness may give stdout a stalling pipe, or a job.
 static int RunTool(WCHAR *commandLine, const WCHAR *outputPath, DWORD *exitCode,
-                   Interruption interruption = NoInterruption, const WCHAR *log = NULL)
+                   Interruption interruption = NoInterruption, const WCHAR *log = NULL, int harness = 0)
 {
     SECURITY_ATTRIBUTES inherited = {sizeof inherited, NULL, TRUE};
     HANDLE output = CreateFileW(outputPath, GENERIC_WRITE, FILE_SHARE_READ, &inherited, CREATE_ALWAYS,
@@ -60,29 +97,54 @@ static int RunTool(WCHAR *commandLine, const WCHAR *outputPath, DWORD *exitCode,
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
     startup.hStdOutput = startup.hStdError = output;
+    Stall stall = {NULL, NULL, NULL};
+    if (harness >= ToolCase::StdoutStalled && harness <= ToolCase::StdoutNeverRead &&
+        CreatePipe(&stall.read, &stall.write, &inherited, 0)) {
+        SetHandleInformation(stall.read, HANDLE_FLAG_INHERIT, 0);
+        stall.thread = CreateThread(NULL, 0, harness == ToolCase::StdoutStalled ? Drain : Fill, &stall, 0, NULL);
+        startup.hStdOutput = stall.write;
+    }
+    // A job that allows breakaway, or not; a failure to use it fails the case.
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+    limits.BasicLimitInformation.LimitFlags = harness == ToolCase::JobEnded ? JOB_OBJECT_LIMIT_BREAKAWAY_OK : 0;
+    int inJob = harness == ToolCase::JobEnded || harness == ToolCase::NoBreakaway;
+    HANDLE job = inJob ? CreateJobObjectW(NULL, NULL) : NULL;
+    if (job != NULL)
+        SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits);
+    DWORD flags = (interruption == CtrlC ? CREATE_NEW_CONSOLE : 0) | (job != NULL ? CREATE_SUSPENDED : 0);
     PROCESS_INFORMATION info;
-    int ok = CreateProcessW(NULL, commandLine, NULL, NULL, TRUE, interruption == CtrlC ? CREATE_NEW_CONSOLE : 0, NULL,
-                            NULL, &startup, &info);
+    int ok = CreateProcessW(NULL, commandLine, NULL, NULL, TRUE, flags, NULL, NULL, &startup, &info);
     CloseHandle(output);
-    if (!ok)
-        return 0;
+    if (ok && job != NULL)
+        AssignProcessToJobObject(job, info.hProcess), ResumeThread(info.hThread);
     DWORD waitedMs = 0;
-    while (interruption != NoInterruption && !LogHoldsFirstWait(log) && waitedMs < HungAfterMs)
+    while (ok && interruption != NoInterruption && !LogHoldsFirstWait(log) && waitedMs < HungAfterMs)
         Sleep(PollMs), waitedMs += PollMs;
-    if (interruption != NoInterruption &&
+    if (ok && interruption != NoInterruption &&
         WaitForSingleObject(info.hProcess, InterruptAfterWaitMs) == WAIT_TIMEOUT) {
         if (interruption == Killed)
             TerminateProcess(info.hProcess, KilledExitCode);
+        else if (interruption == JobEnded)
+            TerminateJobObject(job, KilledExitCode);
         else
             SendCtrlC(info.dwProcessId);
     }
-    ok = WaitForSingleObject(info.hProcess, HungAfterMs) == WAIT_OBJECT_0 &&
-         GetExitCodeProcess(info.hProcess, exitCode);
-    if (!ok)
+    int ended = ok && WaitForSingleObject(info.hProcess, HungAfterMs) == WAIT_OBJECT_0 &&
+                GetExitCodeProcess(info.hProcess, exitCode);
+    if (ok && !ended)
         TerminateProcess(info.hProcess, 1);
-    CloseHandle(info.hThread);
-    CloseHandle(info.hProcess);
-    return ok;
+    if (ok)
+        CloseHandle(info.hThread), CloseHandle(info.hProcess);
+    if (job != NULL)
+        CloseHandle(job);
+    // Closing the pipe's end that no thread waits on ends the other's wait.
+    if (stall.write != NULL) {
+        CloseHandle(harness == ToolCase::StdoutStalled ? stall.write : stall.read);
+        if (stall.thread != NULL && WaitForSingleObject(stall.thread, HungAfterMs) == WAIT_OBJECT_0)
+            CloseHandle(stall.thread);
+        CloseHandle(harness == ToolCase::StdoutStalled ? stall.read : stall.write);
+    }
+    return ended;
 }
 
 static char Text[256 * 1024];
@@ -447,10 +509,31 @@ static int RunRegisterCase(const ToolCase *t, const char *qscapture, const WCHAR
 // The log's folder is named in Cyrillic ("журнал"), outside any ANSI code page
 // of a western Windows.
 static const WCHAR LogFolder[] = L"qse2e-\x0436\x0443\x0440\x043d\x0430\x043b";
-// What qscapture's trace of the event needs from Wine.
-static const char EventTraces[] = "+eventlog";
-// qscapture leaves quillset after its time-out of 1 s, and exits at once.
+// What qscapture's trace of the event needs from Wine, and quillset's own
+// time of each message.
+static const char EventTraces[] = "+eventlog,+timestamp,+debugstr";
+// qscapture leaves quillset after its time-out of 1 s, and exits at once;
+// a second more for each second more of time-out.
 static const DWORD DetachedWithinMs = 2500;
+// quillset's disable-to-enable gap: its pause, not qscapture's stalled stdout.
+static const DWORD GapFloorMs = 950, GapLimitMs = 1500;
+
+// quillset's disable-to-enable gap by its own clock: Wine's +timestamp trace
+// of its OutputDebugStringA calls, made before any debugger sees a message.
+static int CheckQuillsetGap(void)
+{
+    const char *cursor = Text, *wanted[] = {"Device Disabled from", "Device Re-Enabled from"};
+    char line[2048];
+    unsigned long seconds, millis, ms[2] = {0, 0}, found = 0;
+    while (found < 2 && NextLine(&cursor, line, sizeof line))
+        if (strstr(line, ":debugstr:OutputDebugStringA ") != NULL && strstr(line, wanted[found]) != NULL &&
+            sscanf(line, "%lu.%lu:", &seconds, &millis) == 2)
+            ms[found++] = seconds * 1000 + millis;
+    if (found == 2 && ms[1] - ms[0] >= GapFloorMs && ms[1] - ms[0] < GapLimitMs)
+        return 1;
+    printf("  quillset's enable came %lu ms after its disable (%lu of 2 traced)\n", ms[1] - ms[0], found);
+    return 0;
+}
 
 // The second of two runs; its log and output are the first's with a "2".
 static const DWORD SecondRunAfterMs = 150;
@@ -569,6 +652,11 @@ int RunToolCase(const ToolCase *t, const char *quillset, const char *qscheck, co
     if (ok && capture &&
         (!CreateDirectoryW(logFolder, NULL) || !WriteEarlierRun(logPath) || !WriteEarlierRun(secondLog)))
         ok = 0, lstrcpyA(why, "cannot write the log");
+    WCHAR otherName[MAX_PATH];
+    lstrcpyW(otherName, logFolder);
+    lstrcatW(otherName, L"\\other-file.txt");
+    if (ok && t->harness == ToolCase::LogHardLink && !CreateHardLinkW(otherName, logPath, NULL))
+        ok = 0, lstrcpyA(why, "cannot give the log a second name");
     char debug[64] = "";
     GetEnvironmentVariableA("WINEDEBUG", debug, sizeof debug);
     if (capture)
@@ -578,13 +666,15 @@ int RunToolCase(const ToolCase *t, const char *quillset, const char *qscheck, co
         ReadWineTraces(0, &traceStart);
     DWORD exitCode = 0, startMs = MonotonicMs(), toolMs = 0;
     Interruption interruption = NoInterruption;
-    if (t->footer != NULL && t->footer[0] == '\0')
+    if (t->harness == ToolCase::JobEnded)
+        interruption = JobEnded;
+    else if (t->footer != NULL && t->footer[0] == '\0')
         interruption = Killed;
     else if (t->footer != NULL && strncmp(t->footer, "detached (Ctrl+C)", 17) == 0)
         interruption = CtrlC;
     second.ok = 0;
     HANDLE secondThread = ok && t->tool == TwoRuns ? CreateThread(NULL, 0, RunSecond, &second, 0, NULL) : NULL;
-    if (ok && !RunTool(commandLine, outputPath, &exitCode, interruption, logPath))
+    if (ok && !RunTool(commandLine, outputPath, &exitCode, interruption, logPath, t->harness))
         snprintf(why, sizeof why, "cannot run %s (error %lu)", line, GetLastError()), ok = 0;
     toolMs = MonotonicMs() - startMs;
     if (secondThread != NULL) {
@@ -612,6 +702,7 @@ int RunToolCase(const ToolCase *t, const char *quillset, const char *qscheck, co
     char restoreWhy[256] = "";
     int restored = RestoreWorld(&world, restoreWhy, sizeof restoreWhy);
     DeleteFileW(logPath);
+    DeleteFileW(otherName);
     DeleteFileW(secondLog);
     DeleteFileW(second.outputPath);
     RemoveDirectoryW(logFolder);
@@ -631,18 +722,31 @@ int RunToolCase(const ToolCase *t, const char *quillset, const char *qscheck, co
         ok = CheckOutputLines(t) && ok;
     else if (t->tool == Verify)
         ok = CheckVerdict(t, settings, smEnable, sdSwitch) && ok;
-    else {
+    else if (t->harness == ToolCase::LogHardLink || t->harness == ToolCase::NoBreakaway) {
+        // The other file keeps its bytes, or the log says where quillset ran; stderr says why.
+        const char *said = t->harness == ToolCase::LogHardLink ? "(hard links)" : "does not allow breakaway";
+        if ((t->harness == ToolCase::LogHardLink ? lstrcmpA(Text, "earlier run\r\n") != 0 : !strstr(Text, said)) ||
+            !ReadText(outputPath) || strstr(Text, said) == NULL)
+            printf("  the log or stderr is not as expected, with \"%s\" on stderr\n", said), ok = 0;
+    } else {
         int firstWaited = t->tool == TwoRuns && strstr(Text, LoggedLockWait) != NULL;
         ok = CheckLog(t, program, expectedExit, firstWaited ? LoggedLockWait : NULL) && ok;
         if (t->tool == TwoRuns)
             ok = CheckSecondRun(t, quillset, expectedExit, &second, !firstWaited) && ok;
-        if (t->footer != NULL && toolMs > DetachedWithinMs)
+        const char *timeout = strstr(t->options, "--timeout ");
+        DWORD withinMs = DetachedWithinMs + (timeout != NULL ? atoi(timeout + 10) - 1 : 0) * 1000;
+        if (t->footer != NULL && toolMs > withinMs)
             printf("  qscapture took %lu ms to let go\n", toolMs), ok = 0;
+        // It waits for its stdout at the end: proof that the pipe was stuck.
+        if (t->harness == ToolCase::StdoutStalled && toolMs < StallMs)
+            printf("  qscapture ended after %lu ms, before its stdout took anything again\n", toolMs), ok = 0;
+        DWORD traceEnd = 0;
+        if (ok && t->harness == ToolCase::StdoutStalled && RunningOnWine())
+            ok = ReadWineTraces(traceStart, &traceEnd) && CheckQuillsetGap();
         if (t->footer != NULL && (smEnable != t->run.smEnable || sdSwitch != t->run.sdSwitch))
             printf("  SMEnable 0x%lx, SDSwitch 0x%lx once the key appeared; expected 0x%lx, 0x%lx\n", smEnable,
                    sdSwitch, t->run.smEnable, t->run.sdSwitch), ok = 0;
         // Only Wine traces the event.
-        DWORD traceEnd = 0;
         if (ok && RunningOnWine() && t->lines[0] != NULL) {
             if (!ReadWineTraces(traceStart, &traceEnd))
                 printf("  cannot read Wine's traces: QUILLSET_WINE_OUTPUT names no file\n"), ok = 0;
@@ -742,8 +846,16 @@ static int RunWriteCase(const ToolCase *t, const char *qscheck)
     if (ok && t->targetSetup == ToolCase::Folder && !CreateDirectoryW(path, NULL))
         ok = 0, lstrcpyA(why, "cannot make a folder in the target's place");
     DWORD exitCode = 0;
+    // Run twice, the second run is the one checked.
+    WIN32_FILE_ATTRIBUTE_DATA first = {}, second = {};
+    int twice = t->harness == ToolCase::WrittenTwice;
+    if (ok && twice && !(RunToolW(commandLine, &exitCode) && GetFileAttributesExW(path, GetFileExInfoStandard, &first)))
+        snprintf(why, sizeof why, "cannot run %s (error %lu)", commandLine, GetLastError()), ok = 0;
     if (ok && !(RunToolW(commandLine, &exitCode) && ReadText(output)))
         snprintf(why, sizeof why, "cannot run %s (error %lu)", commandLine, GetLastError()), ok = 0;
+    if (ok && twice && (!GetFileAttributesExW(path, GetFileExInfoStandard, &second) ||
+                        CompareFileTime(&first.ftLastWriteTime, &second.ftLastWriteTime) != 0))
+        lstrcpyA(why, "the second run changed the file's time"), ok = 0;
 
     printf("---- %s\n", t->name);
     int passed = ok && FileHolds(path, t->after, "the target") && FileHolds(backup, t->backup, "the .bak file");

@@ -1,23 +1,27 @@
 // The deployment log: a header per run, every message with its time of day,
 // and a footer with the exit code and the outcome. Appended, never truncated,
-// so one file can hold the runs of many days.
+// so one file can hold the runs of many days. Its lines are made here and
+// written by a line writer, so that a slow share never holds the run.
 #ifndef QUILLSET_CAPTURE_LOG_H
 #define QUILLSET_CAPTURE_LOG_H
-
-#include <stdio.h>
 
 #include <windows.h>
 
 #include "outcome.h"
 
-// Opens the log for appending and writes the header: date and time, computer
-// name, the program's path and file version. Names outside ASCII are
-// written as UTF-8. NULL when it cannot be opened.
-FILE *OpenCaptureLog(const WCHAR *logPath, const WCHAR *programPath, const char *version);
-// One message, already escaped, stamped with the time of day.
-void LogCapturedMessage(FILE *log, const char *escapedText);
-// The footer; also closes the log. how says how the run ended ("exit code
-// 0"), outcomeText what it achieved.
-void CloseCaptureLog(FILE *log, const char *how, Outcome outcome, const char *outcomeText);
+// Opens the log through a handle that can only append. NULL when it cannot
+// be opened, or when the file has more than one name (hard links) or is a
+// reparse point, both of which may make it another file than the one named:
+// then refusal says which, and nothing was written to it.
+HANDLE OpenCaptureLog(const WCHAR *logPath, char *refusal, DWORD refusalSize);
+// Each writes one line with its CR LF and returns its length. The header
+// and the other lines of our own carry the date, time and computer name;
+// names outside ASCII are written as UTF-8.
+DWORD FormatLogHeader(char *out, DWORD size, const WCHAR *programPath, const char *version);
+DWORD FormatLogNote(char *out, DWORD size, const char *text);
+// One message, already escaped, stamped with the time of day it arrived.
+DWORD FormatLogMessage(char *out, DWORD size, const SYSTEMTIME *arrived, const char *escapedText);
+// how says how the run ended ("exit code 0"), outcomeText what it achieved.
+DWORD FormatLogFooter(char *out, DWORD size, const char *how, Outcome outcome, const char *outcomeText);
 
 #endif

@@ -101,9 +101,21 @@ int RunUnderDebugger(WCHAR *commandLine, const WCHAR *currentDirectory, const De
     *detached = 0;
 
     DWORD startMs = MonotonicMs();
-    // Its own process group: Ctrl+C in our console stops us, not the debuggee.
-    if (!CreateProcessW(NULL, commandLine, NULL, NULL, FALSE, DEBUG_ONLY_THIS_PROCESS | CREATE_NEW_PROCESS_GROUP, NULL,
-                        currentDirectory, &startup, &info))
+    // Its own process group: Ctrl+C in our console stops us, not the
+    // debuggee. Out of our job: Task Scheduler's time limit or a deployment
+    // agent that ends the job must not end the debuggee between its disable
+    // and its enable.
+    DWORD flags = DEBUG_ONLY_THIS_PROCESS | CREATE_NEW_PROCESS_GROUP;
+    BOOL started = CreateProcessW(NULL, commandLine, NULL, NULL, FALSE, flags | CREATE_BREAKAWAY_FROM_JOB, NULL,
+                                  currentDirectory, &startup, &info);
+    // A job that forbids breakaway refuses the flag so; better inside it
+    // than not at all.
+    if (!started && GetLastError() == ERROR_ACCESS_DENIED) {
+        started = CreateProcessW(NULL, commandLine, NULL, NULL, FALSE, flags, NULL, currentDirectory, &startup, &info);
+        if (started && hooks->onInsideJob != NULL)
+            hooks->onInsideJob(hooks->context);
+    }
+    if (!started)
         return 0;
     // Windows would end the debuggee with us; quillset killed between its
     // disable and enable leaves the controller disabled.

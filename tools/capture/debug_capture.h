@@ -28,11 +28,15 @@ struct DebugCaptureHooks {
     // never), or as soon as *stopRequest (may be NULL) is nonzero.
     DWORD detachAfterMs;
     volatile LONG *stopRequest;
+    // Called (may be NULL) when our job forbids breakaway, so that the
+    // debuggee had to be started inside it and ends with it.
+    void (*onInsideJob)(void *context);
 };
 
 // Starts commandLine (CreateProcessW may modify it) in currentDirectory
 // (NULL: ours) and debugs it until it exits or we detach. The debuggee never
-// dies with us: should we end first, it runs on. Returns 1 with the
+// dies with us: should we end first, it runs on, and it leaves the job we
+// run in where the job allows. Returns 1 with the
 // debuggee's exit code or *detached set (then GetLastError says why a
 // DetachedOnFailure happened), or 0 when it could not be started.
 enum { DetachedOnRequest = 1, DetachedOnFailure = 2 };

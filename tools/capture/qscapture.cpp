@@ -8,6 +8,7 @@
 #include "debug_capture.h"
 #include "dll_search.h"
 #include "file_version.h"
+#include "line_writer.h"
 #include "outcome.h"
 #include "run_event.h"
 
@@ -26,11 +27,14 @@ static const char Usage[] =
     "byte as \\xNN, so every message keeps its exact bytes on one line.\n"
     "The last line gives the program's exit code, which is also qscapture's.\n"
     "The program never ends with qscapture: on Ctrl+C, Ctrl+Break, a closed\n"
-    "console, logoff or the time-out qscapture lets it run on and exits with 4.\n"
+    "console, shutdown or the time-out qscapture lets it run on and exits with 4,\n"
+    "and the program leaves qscapture's job where the job allows. Output that\n"
+    "cannot be written at once never holds the program.\n"
     "\n"
     "--log FILE  appends to FILE a header (date, time, computer, the program's\n"
     "            path and file version), every message with its time of day, and\n"
-    "            a footer with the exit code and the outcome.\n"
+    "            a footer with the exit code and the outcome. A FILE with more\n"
+    "            than one name (hard links), or that is a link, is not written.\n"
     "--outcome   exits with what the quillset run achieved, read from its\n"
     "            messages, instead of the program's own exit code:\n"
     "               0  values written, controller restarted\n"
@@ -59,7 +63,7 @@ static const char Usage[] =
     "To watch quillset on a real machine, run from an administrator prompt:\n"
     "    qscapture quillset.exe > quillset-log.txt\n"
     "From a software-deployment tool:\n"
-    "    qscapture --log %windir%\\Temp\\quillset.log --eventlog --outcome quillset.exe\n"
+    "    qscapture --log %ProgramData%\\quillset\\quillset.log --eventlog --outcome quillset.exe\n"
     "Programs already being debugged, or started by the program, are not captured.\n";
 
 // Exit code when the program cannot be started at all.
@@ -67,17 +71,24 @@ static const int CannotStart = 127;
 static const int WrongUsage = 2;
 // More would overflow the debugger's millisecond clock.
 static const DWORD MaxTimeoutSeconds = 2000000;
-// Windows ends a process about 5 s after a closed console or a logoff: time
-// enough for the main thread to detach and finish the log.
+// Windows ends a process about 5 s after a closed console: time enough for
+// the main thread to detach and finish the log.
 static const DWORD StopGraceMs = 4000;
+// How long the last lines may take once we let the program go: whoever
+// stopped us waits for our exit, and a footer that cannot be written then is
+// given up.
+static const DWORD FooterGraceMs = 500;
 
 static volatile LONG StopRequest;
 static volatile LONG StopEvent;
 
 static BOOL WINAPI OnConsoleEvent(DWORD type)
 {
-    if (type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT && type != CTRL_CLOSE_EVENT && type != CTRL_LOGOFF_EVENT &&
-        type != CTRL_SHUTDOWN_EVENT)
+    // Only a service's processes get it, as we do under msiexec, and then for
+    // any user's logoff in any session: it is not ours.
+    if (type == CTRL_LOGOFF_EVENT)
+        return TRUE;
+    if (type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT && type != CTRL_CLOSE_EVENT && type != CTRL_SHUTDOWN_EVENT)
         return FALSE;
     InterlockedExchange(&StopEvent, static_cast<LONG>(type));
     InterlockedExchange(&StopRequest, 1);
@@ -92,7 +103,6 @@ static const char *StopText(DWORD type)
     case CTRL_C_EVENT: return "detached (Ctrl+C)";
     case CTRL_BREAK_EVENT: return "detached (Ctrl+Break)";
     case CTRL_CLOSE_EVENT: return "detached (console closed)";
-    case CTRL_LOGOFF_EVENT: return "detached (logoff)";
     default: return "detached (shutdown)";
     }
 }
@@ -145,6 +155,27 @@ static void ProgramPath(const WCHAR *program, WCHAR *path, DWORD size)
         lstrcpynW(path, program, size);
 }
 
+// Once the run starts, every line goes out through these, never through
+// stdio: a write that blocks holds only its own thread, and a stream locked
+// by a blocked thread could not be flushed at exit either.
+static LineWriter Stdout, Stderr, Log;
+static char StdoutRing[1 << 20], StderrRing[1 << 16], LogRing[1 << 20];
+// One line of any kind, with room for the longest escaped message.
+static char Line[0x10000 * 8 + 512];
+
+static void Post(LineWriter *writer, DWORD length)
+{
+    PostLine(writer, Line, length);
+}
+
+// A line of our own for stderr and, when there is a log, for it too.
+static void Say(const char *text, int alsoInLog)
+{
+    Post(&Stderr, snprintf(Line, sizeof Line, "qscapture: %s\r\n", text));
+    if (alsoInLog)
+        Post(&Log, FormatLogNote(Line, sizeof Line, text));
+}
+
 // For our own messages on stderr; a character the code page lacks shows as '?'.
 static const char *Narrow(const WCHAR *text)
 {
@@ -180,16 +211,19 @@ static void KeepForEvent(const char *escaped)
 }
 
 struct CaptureRun {
-    FILE *log; // may be NULL
     int eventWanted;
     OutcomeState outcome;
 };
 
 static char EscapedText[0x10000 * 8 + 3];
 
+// Called by the debug loop with the program already let go on: only work in
+// memory here, the writing is the line writers'.
 static void PrintMessage(void *context, DWORD elapsedMs, const char *text, DWORD length)
 {
     CaptureRun *run = static_cast<CaptureRun *>(context);
+    SYSTEMTIME arrived;
+    GetLocalTime(&arrived);
     if (text == NULL)
         lstrcpyA(EscapedText, "(unreadable message)");
     else {
@@ -197,11 +231,8 @@ static void PrintMessage(void *context, DWORD elapsedMs, const char *text, DWORD
         DWORD used = EscapeDebugText(text, length, EscapedText + 1, sizeof EscapedText - 2);
         lstrcpyA(EscapedText + 1 + used, "\"");
     }
-    printf("%6lu ms  %s\n", elapsedMs, EscapedText);
-    // Each message as it comes, also when stdout is a file.
-    fflush(stdout);
-    if (run->log != NULL)
-        LogCapturedMessage(run->log, EscapedText);
+    Post(&Stdout, snprintf(Line, sizeof Line, "%6lu ms  %s\r\n", elapsedMs, EscapedText));
+    Post(&Log, FormatLogMessage(Line, sizeof Line, &arrived, EscapedText));
     if (run->eventWanted)
         KeepForEvent(EscapedText);
     NoteOutcomeMessage(&run->outcome, text);
@@ -235,8 +266,35 @@ static int ChangeEventSource(int registering)
 
 static void WriteEvent(Outcome outcome, const char *outcomeText, const WCHAR *programPath, const char *version)
 {
-    if (!ReportRunEvent(outcome, outcomeText, programPath, version, EventMessages))
-        fprintf(stderr, "qscapture: cannot write the event to the Application log: error %lu\n", GetLastError());
+    if (ReportRunEvent(outcome, outcomeText, programPath, version, EventMessages))
+        return;
+    char text[96];
+    snprintf(text, sizeof text, "cannot write the event to the Application log: error %lu", GetLastError());
+    Say(text, 0);
+}
+
+static void NoteInsideJob(void *)
+{
+    Say("the job qscapture runs in does not allow breakaway: the program runs inside it, and ending the job ends "
+        "the program too",
+        1);
+}
+
+// Waits for the lines still queued: up to waitMs, or without a limit
+// (INFINITE) until a stop request. Then ends the process with code. Lines
+// that could not be written by then are given up: the thread that is stuck
+// in a write is ended with the process, before any DLL could wait for it.
+static int FinishOutput(DWORD waitMs, int code)
+{
+    LineWriter *writers[] = {&Stdout, &Stderr, &Log};
+    DWORD startMs = MonotonicMs();
+    for (int i = 0; i < 3; i++)
+        while (!FinishLineWriter(writers[i], 100))
+            if (waitMs == INFINITE ? StopRequest != 0 : MonotonicMs() - startMs >= waitMs)
+                TerminateProcess(GetCurrentProcess(), static_cast<UINT>(code));
+    for (int i = 0; i < 3; i++)
+        CloseLineWriter(writers[i]);
+    return code;
 }
 
 int wmain(int argc, WCHAR **argv)
@@ -286,35 +344,42 @@ int wmain(int argc, WCHAR **argv)
     char version[64];
     ReadFileVersion(programPath, version, sizeof version);
     CaptureRun run;
-    run.log = NULL;
     run.eventWanted = eventWanted;
     StartOutcome(&run.outcome);
+    StartLineWriter(&Stdout, GetStdHandle(STD_OUTPUT_HANDLE), StdoutRing, sizeof StdoutRing);
+    StartLineWriter(&Stderr, GetStdHandle(STD_ERROR_HANDLE), StderrRing, sizeof StderrRing);
+    HANDLE log = NULL;
     if (logPath != NULL) {
-        run.log = OpenCaptureLog(logPath, programPath, version);
+        char refusal[128], text[4 * MAX_PATH + 256];
+        log = OpenCaptureLog(logPath, refusal, sizeof refusal);
         // Not worth leaving the settings unapplied for.
-        if (run.log == NULL)
-            fprintf(stderr, "qscapture: cannot open the log %s, going on without it\n", Narrow(logPath));
+        if (log == NULL && refusal[0] != '\0')
+            snprintf(text, sizeof text, "the log %s is not written: %s; going on without it", Narrow(logPath), refusal);
+        else if (log == NULL)
+            snprintf(text, sizeof text, "cannot open the log %s, going on without it", Narrow(logPath));
+        if (log == NULL)
+            Say(text, 0);
+        else if (StartLineWriter(&Log, log, LogRing, sizeof LogRing))
+            Post(&Log, FormatLogHeader(Line, sizeof Line, programPath, version));
     }
 
     SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
-    DebugCaptureHooks hooks = {PrintMessage, NULL, 0, &run, timeoutSeconds * 1000, &StopRequest};
+    DebugCaptureHooks hooks = {PrintMessage, NULL, 0, &run, timeoutSeconds * 1000, &StopRequest, NoteInsideJob};
     DWORD exitCode = 0, startMs = MonotonicMs();
-    int detached = 0;
+    int detached = 0, code;
     char how[64], outcomeText[256];
+    Outcome outcome;
     if (!RunUnderDebugger(commandLine, NULL, &hooks, &exitCode, &detached)) {
         DWORD error = GetLastError();
-        fprintf(stderr, "qscapture: cannot debug %s: error %lu\n", Narrow(commandLine), error);
+        char text[4 * MAX_PATH + 64];
+        snprintf(text, sizeof text, "cannot debug %s: error %lu", Narrow(commandLine), error);
+        Say(text, 0);
         snprintf(how, sizeof how, "cannot start, error %lu", error != 0 ? error : 1);
-        DescribeOutcome(&run.outcome, OutcomeCannotStart, 0, outcomeText, sizeof outcomeText);
-        if (run.log != NULL)
-            CloseCaptureLog(run.log, how, OutcomeCannotStart, outcomeText);
-        if (eventWanted)
-            WriteEvent(OutcomeCannotStart, outcomeText, programPath, version);
-        return CannotStart;
-    }
-    DWORD lostError = GetLastError();
-    Outcome outcome = FinalOutcome(&run.outcome);
-    if (detached) {
+        outcome = OutcomeCannotStart;
+        DescribeOutcome(&run.outcome, outcome, 0, outcomeText, sizeof outcomeText);
+        code = CannotStart;
+    } else if (detached) {
+        DWORD lostError = GetLastError();
         outcome = OutcomeStillRunning;
         DWORD seconds = StopRequest || detached == DetachedOnFailure ? (MonotonicMs() - startMs + 500) / 1000
                                                                       : timeoutSeconds;
@@ -323,18 +388,31 @@ int wmain(int argc, WCHAR **argv)
         else
             lstrcpyA(how, StopRequest ? StopText(StopEvent) : "detached (timeout)");
         DescribeOutcome(&run.outcome, outcome, seconds, outcomeText, sizeof outcomeText);
-        printf("%s: %s\n", how, outcomeText);
+        Post(&Stdout, snprintf(Line, sizeof Line, "%s: %s\r\n", how, outcomeText));
+        code = OutcomeStillRunning;
     } else {
+        outcome = FinalOutcome(&run.outcome);
         snprintf(how, sizeof how, "exit code %lu", exitCode);
         DescribeOutcome(&run.outcome, outcome, 0, outcomeText, sizeof outcomeText);
-        printf("%s\n", how);
+        Post(&Stdout, snprintf(Line, sizeof Line, "%s\r\n", how));
+        code = outcomeWanted ? static_cast<int>(outcome) : static_cast<int>(exitCode);
     }
-    fflush(stdout);
-    if (run.log != NULL)
-        CloseCaptureLog(run.log, how, outcome, outcomeText);
+    Post(&Log, FormatLogFooter(Line, sizeof Line, how, outcome, outcomeText));
+    // Not held up by output that is stuck.
     if (eventWanted)
         WriteEvent(outcome, outcomeText, programPath, version);
+
+    // The program is let go or gone: after a detach the caller waits for us,
+    // and otherwise a time-out still bounds the whole run.
+    DWORD waitMs = INFINITE;
     if (detached)
-        return OutcomeStillRunning;
-    return outcomeWanted ? static_cast<int>(outcome) : static_cast<int>(exitCode);
+        waitMs = FooterGraceMs;
+    else if (timeoutSeconds != 0) {
+        DWORD usedMs = MonotonicMs() - startMs;
+        waitMs = usedMs + FooterGraceMs < timeoutSeconds * 1000 ? timeoutSeconds * 1000 - usedMs : FooterGraceMs;
+    }
+    code = FinishOutput(waitMs, code);
+    if (log != NULL)
+        CloseHandle(log);
+    return code;
 }

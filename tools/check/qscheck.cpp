@@ -239,8 +239,14 @@ static int WriteSettings(int count, wchar_t *const *args, const wchar_t *default
     size_t length = 0;
     const char *why = "";
     DWORD error = 0;
-    if (!SettingsFileText(parsed.smEnable, parsed.sdSwitch, text, sizeof text, &length) ||
-        !ReplaceFileBytes(path, text, static_cast<DWORD>(length), &why, &error)) {
+    int made = SettingsFileText(parsed.smEnable, parsed.sdSwitch, text, sizeof text, &length);
+    // A retry with the same settings must not make the first try's file the
+    // .bak, in place of the one an administrator made.
+    if (made && FileHoldsBytes(path, text, static_cast<DWORD>(length))) {
+        Say(stdout, "qscheck: ", path, " already holds these settings: nothing written");
+        return CheckFile(path);
+    }
+    if (!made || !ReplaceFileBytes(path, text, static_cast<DWORD>(length), &why, &error)) {
         char reason[160];
         snprintf(reason, sizeof reason, error == 0 ? ": %s" : error == ERROR_ACCESS_DENIED
                                                                  ? ": %s (error %lu, access denied)"

@@ -1,3 +1,5 @@
+#include <string.h>
+
 #include "replace_file.h"
 
 // ".bak", or a temporary file's name, past the folder.
@@ -89,4 +91,19 @@ int ReplaceFileBytes(const wchar_t *path, const char *bytes, DWORD length, const
     if (madeFolder)
         RemoveDirectoryW(folder);
     return Refuse(why, failure, error, code);
+}
+
+int FileHoldsBytes(const wchar_t *path, const char *bytes, DWORD length)
+{
+    HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file == INVALID_HANDLE_VALUE)
+        return 0;
+    // One byte more than expected tells a longer file.
+    char held[512];
+    DWORD read = 0;
+    int same = length < sizeof held && ReadFile(file, held, length + 1, &read, NULL) && read == length &&
+               memcmp(held, bytes, length) == 0;
+    CloseHandle(file);
+    return same;
 }

@@ -11,4 +11,8 @@
 // not replaced; then no temporary file is left and path is unchanged.
 int ReplaceFileBytes(const wchar_t *path, const char *bytes, DWORD length, const char **why, DWORD *error);
 
+// 1 when path is a file that holds exactly these bytes, which writing them
+// again would only replace with a copy, and their .bak with the same text.
+int FileHoldsBytes(const wchar_t *path, const char *bytes, DWORD length);
+
 #endif
