@@ -5,12 +5,6 @@ DWORD SdSwitchValue;
 
 static void RunJob(void)
 {
-    // Installing a driver while we restart its device would fight the installer.
-    while (DeviceInstallInProgress()) {
-        DebugTrace(1, "%s", MsgInstallPending);
-        Sleep(2000);
-    }
-
     if (!ReadConfigFile())
         return;
 
@@ -26,8 +20,15 @@ static void RunJob(void)
 
 void ConfigureDevice(void)
 {
-    // Taken before the settings are read: a run that waited applies the
-    // newest file.
+    // Installing a driver while we restart its device would fight the installer.
+    while (DeviceInstallInProgress()) {
+        DebugTrace(1, "%s", MsgInstallPending);
+        Sleep(2000);
+    }
+
+    // Taken after that wait, which has no limit, so that a run started from
+    // inside an installation holds no other run up; and before the settings
+    // are read, so that a run that waited applies the newest file.
     HANDLE lock = TakeJobLock();
     RunJob();
     ReleaseJobLock(lock);

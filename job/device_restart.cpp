@@ -56,7 +56,7 @@ static void ConfirmRunning(DWORD devInst)
         OutputDebugStringA(MsgControllerRuns);
     else if (state == DeviceNeedsReboot)
         OutputDebugStringA(MsgRebootPending);
-    else if (state == DeviceStateUnknown || state == DeviceAbsent)
+    else if (state == DeviceStateUnknown)
         OutputDebugStringA(MsgControllerStateUnknown);
     else {
         char text[sizeof MsgNotRunningFormat + 16];

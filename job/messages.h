@@ -1,8 +1,8 @@
 // Every fixed text quillset writes to the debugger, byte for byte. Other
 // programs recognise runs by them (qscapture's outcome table) and the
-// README's message reference explains each, so a text is changed here or
-// nowhere. Texts with values in them (paths, characters) stay beside their
-// format.
+// message reference, docs/messages.md, explains each, so a text is changed
+// here or nowhere. Texts with values in them (paths, characters) stay beside
+// their format.
 #ifndef QUILLSET_MESSAGES_H
 #define QUILLSET_MESSAGES_H
 

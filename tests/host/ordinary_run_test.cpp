@@ -47,6 +47,7 @@ TEST_F(JobTest, OneRunAtATime)
         DWORD release;
         const char *failing;
         Log said;
+        bool installPending = false;
     } table[] = {
         {false, true, false, WAIT_OBJECT_0, "", {}},
         {true, true, false, WAIT_OBJECT_0, "", {}},
@@ -56,6 +57,8 @@ TEST_F(JobTest, OneRunAtATime)
         {true, false, true, WAIT_OBJECT_0, "", {unusable}},
         {true, true, true, WAIT_OBJECT_0, "GetSecurityInfo", {unusable}},
         {true, true, true, WAIT_OBJECT_0, "CreateMutexA", {unusable}},
+        // The installation wait, which has no limit, comes before the lock.
+        {true, true, true, WAIT_OBJECT_0, "", {"DeviceInstallInProgress() \n", "[sleep 2000]", wait}, true},
     };
     for (const auto &row : table) {
         SetUp();
@@ -64,6 +67,8 @@ TEST_F(JobTest, OneRunAtATime)
         fake::world.lockHeld = row.held;
         fake::world.lockRelease = row.release;
         fake::world.failing = {row.failing};
+        if (row.installPending)
+            fake::world.probeResults = {WAIT_TIMEOUT};
         ConfigureDevice();
         Log log = row.said;
         log.insert(log.end(), {"CurrentDirectory: C:\\users\\admin  \n", "WindowsDirectory is: C:\\windows  \n",

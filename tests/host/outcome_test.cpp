@@ -25,6 +25,7 @@ TEST_F(JobTest, OutcomeOfRestarts)
         // What the state read after the enable says.
         {{}, 0, OutcomeNotRunning, "values written, controller does not run (problem code 10)", CM_PROB_FAILED_START},
         {{}, 0, OutcomeRebootPending, nullptr, CM_PROB_NEED_RESTART},
+        {{}, 0, OutcomeLeftDisabled, "values written, controller left disabled", CM_PROB_DISABLED},
         {{"CM_Get_DevNode_Status"}, 0, OutcomeRestarted},
         {{"RegSetValueExA#1"}, 0, OutcomeKeyFailed, "SMEnable not written, SDSwitch written, controller does not run "
          "(problem code 10)", CM_PROB_FAILED_START},

@@ -41,6 +41,9 @@ void StartOutcome(OutcomeState *state)
     ZeroMemory(state, sizeof *state);
 }
 
+// CM_PROB_DISABLED: Device Manager's "This device is disabled".
+static const DWORD ProblemDisabled = 22;
+
 // MsgNotRunningFormat's text, and its problem code.
 static int IsNotRunning(const char *text, DWORD *code)
 {
@@ -63,7 +66,11 @@ void NoteOutcomeMessage(OutcomeState *state, const char *text)
         return;
     // Read after the enable pass the class installer took, the last pass.
     if (IsNotRunning(text, &state->problemCode)) {
-        state->notRunning = 1;
+        // Disabled after all: off across reboots, as after an enable that failed.
+        if (state->problemCode == ProblemDisabled)
+            state->leftDisabled = 1;
+        else
+            state->notRunning = 1;
         return;
     }
     for (unsigned i = 0; i < sizeof Events / sizeof Events[0]; i++) {
@@ -82,7 +89,7 @@ void NoteOutcomeMessage(OutcomeState *state, const char *text)
             state->disableChanged = state->passChanged;
             state->passChanged = 0;
             break;
-        case EnablePassFailed: state->passChanged = state->notRunning = 0; break;
+        case EnablePassFailed: state->passChanged = 0; break;
         case LeftDisabled: state->leftDisabled = 1; break;
         case RebootPending: state->rebootPending = 1; break;
         }

@@ -19,7 +19,7 @@ enum Outcome {
 
 struct OutcomeState {
     int settingsRead, smWritten, sdWritten, keyFailed, valueFailed;
-    int passChanged, disableChanged, enableChanged, leftDisabled, rebootPending;
+    int passChanged, disableChanged, leftDisabled, rebootPending;
     int notRunning;
     DWORD problemCode;
 };
