@@ -17,6 +17,11 @@ foreach(doc IN LISTS release_docs)
   string(STRIP "${text}" text)
   string(APPEND readme "\n\n${text}")
 endforeach()
+# Both pages are in the one file: a link to the other page's heading becomes
+# a link within it, and one to a page its first heading.
+string(REGEX REPLACE "\\]\\((administrators|messages)\\.md#" "](#" readme "${readme}")
+string(REPLACE "](messages.md)" "](#quillsets-messages)" readme "${readme}")
+string(REPLACE "](administrators.md)" "](#quillset-for-the-windows-administrator)" readme "${readme}")
 file(CONFIGURE OUTPUT ${release_dir}/README.txt CONTENT "quillset ${PROJECT_VERSION}${readme}\n"
   @ONLY NEWLINE_STYLE CRLF)
 file(READ ${PROJECT_SOURCE_DIR}/resources/kvconfig.txt sample)
