@@ -219,11 +219,9 @@ static char EscapedText[0x10000 * 8 + 3];
 
 // Called by the debug loop with the program already let go on: only work in
 // memory here, the writing is the line writers'.
-static void PrintMessage(void *context, DWORD elapsedMs, const char *text, DWORD length)
+static void PrintMessage(void *context, DWORD elapsedMs, const SYSTEMTIME *arrived, const char *text, DWORD length)
 {
     CaptureRun *run = static_cast<CaptureRun *>(context);
-    SYSTEMTIME arrived;
-    GetLocalTime(&arrived);
     if (text == NULL)
         lstrcpyA(EscapedText, "(unreadable message)");
     else {
@@ -232,7 +230,7 @@ static void PrintMessage(void *context, DWORD elapsedMs, const char *text, DWORD
         lstrcpyA(EscapedText + 1 + used, "\"");
     }
     Post(&Stdout, snprintf(Line, sizeof Line, "%6lu ms  %s\r\n", elapsedMs, EscapedText));
-    Post(&Log, FormatLogMessage(Line, sizeof Line, &arrived, EscapedText));
+    Post(&Log, FormatLogMessage(Line, sizeof Line, arrived, EscapedText));
     if (run->eventWanted)
         KeepForEvent(EscapedText);
     NoteOutcomeMessage(&run->outcome, text);
