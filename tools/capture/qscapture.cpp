@@ -346,10 +346,10 @@ int wmain(int argc, WCHAR **argv)
     StartOutcome(&run.outcome);
     StartLineWriter(&Stdout, GetStdHandle(STD_OUTPUT_HANDLE), StdoutRing, sizeof StdoutRing);
     StartLineWriter(&Stderr, GetStdHandle(STD_ERROR_HANDLE), StderrRing, sizeof StderrRing);
-    HANDLE log = NULL;
+    HANDLE log = NULL, logFolder = NULL;
     if (logPath != NULL) {
-        char refusal[128], text[4 * MAX_PATH + 256];
-        log = OpenCaptureLog(logPath, refusal, sizeof refusal);
+        char refusal[256], text[4 * MAX_PATH + 384];
+        log = OpenCaptureLog(logPath, &logFolder, refusal, sizeof refusal);
         // Not worth leaving the settings unapplied for.
         if (log == NULL && refusal[0] != '\0')
             snprintf(text, sizeof text, "the log %s is not written: %s; going on without it", Narrow(logPath), refusal);
@@ -410,7 +410,10 @@ int wmain(int argc, WCHAR **argv)
         waitMs = usedMs + FooterGraceMs < timeoutSeconds * 1000 ? timeoutSeconds * 1000 - usedMs : FooterGraceMs;
     }
     code = FinishOutput(waitMs, code);
-    if (log != NULL)
+    // The folder only after the log, which it keeps in its place.
+    if (log != NULL) {
         CloseHandle(log);
+        CloseHandle(logFolder);
+    }
     return code;
 }
