@@ -515,14 +515,16 @@ static const char EventTraces[] = "+eventlog,+timestamp,+debugstr";
 // qscapture leaves quillset after its time-out of 1 s, and exits at once;
 // a second more for each second more of time-out.
 static const DWORD DetachedWithinMs = 2500;
-// quillset's disable-to-enable gap: its pause, not qscapture's stalled stdout.
+// From quillset's disable to its enable pass finding the controller again:
+// its one-second pause, not qscapture's stalled stdout (that held it 4 s).
 static const DWORD GapFloorMs = 950, GapLimitMs = 1500;
 
-// quillset's disable-to-enable gap by its own clock: Wine's +timestamp trace
-// of its OutputDebugStringA calls, made before any debugger sees a message.
+// That gap by quillset's own clock: Wine's +timestamp trace of its
+// OutputDebugStringA calls, made before any debugger sees a message. The
+// first "Found it!" after the disable is the enable pass's.
 static int CheckQuillsetGap(void)
 {
-    const char *cursor = Text, *wanted[] = {"Device Disabled from", "Device Re-Enabled from"};
+    const char *cursor = Text, *wanted[] = {"Device Disabled from", "Found it!"};
     char line[2048];
     unsigned long seconds, millis, ms[2] = {0, 0}, found = 0;
     while (found < 2 && NextLine(&cursor, line, sizeof line))
@@ -531,7 +533,8 @@ static int CheckQuillsetGap(void)
             ms[found++] = seconds * 1000 + millis;
     if (found == 2 && ms[1] - ms[0] >= GapFloorMs && ms[1] - ms[0] < GapLimitMs)
         return 1;
-    printf("  quillset's enable came %lu ms after its disable (%lu of 2 traced)\n", ms[1] - ms[0], found);
+    printf("  quillset's enable pass found the controller %lu ms after its disable (%lu of 2 traced)\n", ms[1] - ms[0],
+           found);
     return 0;
 }
 
