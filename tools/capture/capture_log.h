@@ -9,6 +9,11 @@
 
 #include "outcome.h"
 
+// How long qscapture's last lines may take once it let the program go:
+// whoever stopped it waits for its exit, and a footer that cannot be written
+// by then is given up.
+const DWORD FooterGraceMs = 500;
+
 // Opens the log through a handle that can only append, and its folder
 // through *folder, which keeps the folder in its place: close it after the
 // log. NULL when either cannot be opened, or when the log may be another

@@ -76,10 +76,6 @@ static const DWORD MaxTimeoutSeconds = 2000000;
 // Windows ends a process about 5 s after a closed console: time enough for
 // the main thread to detach and finish the log.
 static const DWORD StopGraceMs = 4000;
-// How long the last lines may take once we let the program go: whoever
-// stopped us waits for our exit, and a footer that cannot be written then is
-// given up.
-static const DWORD FooterGraceMs = 500;
 
 static volatile LONG StopRequest;
 static volatile LONG StopEvent;
