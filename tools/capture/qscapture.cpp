@@ -348,15 +348,17 @@ int wmain(int argc, WCHAR **argv)
     if (logPath != NULL) {
         char refusal[256], text[4 * MAX_PATH + 384];
         log = OpenCaptureLog(logPath, &logFolder, refusal, sizeof refusal);
-        // Not worth leaving the settings unapplied for.
-        if (log == NULL && refusal[0] != '\0')
-            snprintf(text, sizeof text, "the log %s is not written: %s; going on without it", Narrow(logPath), refusal);
-        else if (log == NULL)
-            snprintf(text, sizeof text, "cannot open the log %s, going on without it", Narrow(logPath));
-        if (log == NULL)
-            Say(text, 0);
-        else if (StartLineWriter(&Log, log, LogRing, sizeof LogRing))
+        if (log != NULL && StartLineWriter(&Log, log, LogRing, sizeof LogRing))
             Post(&Log, FormatLogHeader(Line, sizeof Line, programPath, version));
+        else {
+            // Not worth leaving the settings unapplied for.
+            if (log == NULL && refusal[0] != '\0')
+                snprintf(text, sizeof text, "the log %s is not written: %s; going on without it", Narrow(logPath),
+                         refusal);
+            else
+                snprintf(text, sizeof text, "cannot open the log %s, going on without it", Narrow(logPath));
+            Say(text, 0);
+        }
     }
 
     SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
