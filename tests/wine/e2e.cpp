@@ -48,7 +48,7 @@ struct RunState {
     DWORD lastKeyWaitMs;
 };
 
-static void OnString(void *context, DWORD elapsedMs, const char *text, DWORD length)
+static void OnString(void *context, DWORD elapsedMs, const SYSTEMTIME *, const char *text, DWORD length)
 {
     RunState *run = static_cast<RunState *>(context);
     if (text != NULL && lstrcmpA(text, KeyWaitMessage) == 0) {

@@ -2,6 +2,9 @@
 
 #include "capture_log.h"
 
+#include <aclapi.h>
+#include <sddl.h>
+
 // Lines of our own start so, and message lines with a time of day.
 static const char Mark[] = "====";
 
@@ -13,26 +16,106 @@ static DWORD Written(int length, DWORD size)
     return static_cast<DWORD>(length) < size ? static_cast<DWORD>(length) : size - 1;
 }
 
-HANDLE OpenCaptureLog(const WCHAR *logPath, char *refusal, DWORD refusalSize)
+// A folder's owner may always rewrite its permissions and make it a link (a
+// junction, or one into \RPC Control) to a file of the owner's choice: only
+// SYSTEM, Administrators or we ourselves may own the log's.
+static int TrustedOwner(PSID owner)
+{
+    if (owner == NULL)
+        return 0;
+    if (IsWellKnownSid(owner, WinLocalSystemSid) || IsWellKnownSid(owner, WinBuiltinAdministratorsSid))
+        return 1;
+    HANDLE token;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+        return 0;
+    union {
+        TOKEN_USER user;
+        BYTE bytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+    } us;
+    DWORD size;
+    int ours = GetTokenInformation(token, TokenUser, &us, sizeof us, &size) && EqualSid(owner, us.user.User.Sid);
+    CloseHandle(token);
+    return ours;
+}
+
+// Opens the folder of fullPath, whose file name starts at name, without
+// FILE_SHARE_DELETE, so that it can be neither renamed nor replaced while
+// held. NULL when it cannot be opened, or with a refusal when it may lead
+// elsewhere.
+static HANDLE OpenLogFolder(WCHAR *fullPath, WCHAR *name, char *refusal, DWORD refusalSize)
+{
+    // A drive's root keeps its backslash ("C:\", not "C:", its current folder).
+    WCHAR *end = name > fullPath + 1 && name[-2] == ':' ? name : name - 1;
+    WCHAR kept = *end;
+    *end = 0;
+    HANDLE folder = CreateFileW(fullPath, READ_CONTROL | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                NULL, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, NULL);
+    *end = kept;
+    if (folder == INVALID_HANDLE_VALUE)
+        return NULL;
+    BY_HANDLE_FILE_INFORMATION info;
+    PSID owner = NULL;
+    PSECURITY_DESCRIPTOR descriptor = NULL;
+    DWORD error;
+    if (!GetFileInformationByHandle(folder, &info))
+        snprintf(refusal, refusalSize, "its folder's information cannot be read (error %lu)", GetLastError());
+    else if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
+        snprintf(refusal, refusalSize, "its folder is a reparse point (a symbolic link or a junction), so it may lead "
+                                       "elsewhere");
+    else if ((error = GetSecurityInfo(folder, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, NULL, NULL, NULL,
+                                      &descriptor)) != ERROR_SUCCESS)
+        snprintf(refusal, refusalSize, "its folder's owner cannot be read (error %lu)", error);
+    else if (!TrustedOwner(owner)) {
+        char *sid = NULL;
+        if (owner == NULL || !ConvertSidToStringSidA(owner, &sid))
+            sid = NULL;
+        snprintf(refusal, refusalSize,
+                 "its folder is owned by %s, not by SYSTEM, Administrators or the user qscapture runs as, so that "
+                 "owner may make it lead elsewhere",
+                 sid != NULL ? sid : "an unknown account");
+        LocalFree(sid);
+    }
+    LocalFree(descriptor);
+    if (refusal[0] == '\0')
+        return folder;
+    CloseHandle(folder);
+    return NULL;
+}
+
+HANDLE OpenCaptureLog(const WCHAR *logPath, HANDLE *folder, char *refusal, DWORD refusalSize)
 {
     refusal[0] = '\0';
+    *folder = NULL;
+    // The folder and the log by one full path, as CreateFileW would make it.
+    static WCHAR fullPath[32768];
+    WCHAR *name = NULL;
+    DWORD length = GetFullPathNameW(logPath, sizeof fullPath / sizeof fullPath[0], fullPath, &name);
+    if (length == 0 || length >= sizeof fullPath / sizeof fullPath[0] || name == NULL)
+        return NULL;
+    HANDLE held = OpenLogFolder(fullPath, name, refusal, refusalSize);
+    if (held == NULL)
+        return NULL;
     // Appends only, so no write can land anywhere but at the end; a link in
     // the log's own place is opened itself, not followed.
-    HANDLE log = CreateFileW(logPath, FILE_APPEND_DATA | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+    HANDLE log = CreateFileW(fullPath, FILE_APPEND_DATA | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
                              NULL, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, NULL);
-    if (log == INVALID_HANDLE_VALUE)
-        return NULL;
     // The handle we write through, so the file cannot change after the check.
     BY_HANDLE_FILE_INFORMATION info;
-    if (!GetFileInformationByHandle(log, &info))
+    if (log == INVALID_HANDLE_VALUE)
+        log = NULL;
+    else if (!GetFileInformationByHandle(log, &info))
         snprintf(refusal, refusalSize, "its file information cannot be read (error %lu)", GetLastError());
     else if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
         snprintf(refusal, refusalSize, "it is a reparse point (a symbolic link or a junction)");
     else if (info.nNumberOfLinks > 1)
         snprintf(refusal, refusalSize, "it has %lu names (hard links), so it may be another file", info.nNumberOfLinks);
-    if (refusal[0] == '\0')
+    if (log != NULL && refusal[0] == '\0') {
+        *folder = held;
         return log;
-    CloseHandle(log);
+    }
+    if (log != NULL)
+        CloseHandle(log);
+    CloseHandle(held);
     return NULL;
 }
 

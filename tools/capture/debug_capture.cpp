@@ -42,6 +42,7 @@ struct PendingString {
     int present;
     int length; // -1: unreadable
     DWORD elapsedMs;
+    SYSTEMTIME arrived;
 };
 
 // Handles one event; returns the continue status and sets *exited at the end.
@@ -62,6 +63,7 @@ static DWORD HandleDebugEvent(const DEBUG_EVENT *event, HANDLE process, DWORD st
     case OUTPUT_DEBUG_STRING_EVENT:
         pending->present = 1;
         pending->elapsedMs = MonotonicMs() - startMs;
+        GetLocalTime(&pending->arrived);
         pending->length = ReadDebugString(process, &event->u.DebugString);
         break;
     case EXCEPTION_DEBUG_EVENT: {
@@ -160,11 +162,11 @@ int RunUnderDebugger(WCHAR *commandLine, const WCHAR *currentDirectory, const De
             }
             continue;
         }
-        PendingString pending = {0, 0, 0};
+        PendingString pending = {};
         DWORD status = HandleDebugEvent(&event, info.hProcess, startMs, &pending, exitCode, &exited);
         ContinueDebugEvent(event.dwProcessId, event.dwThreadId, status);
         if (pending.present)
-            hooks->onString(hooks->context, pending.elapsedMs, pending.length < 0 ? NULL : AnsiText,
+            hooks->onString(hooks->context, pending.elapsedMs, &pending.arrived, pending.length < 0 ? NULL : AnsiText,
                             pending.length < 0 ? 0 : static_cast<DWORD>(pending.length));
     }
 

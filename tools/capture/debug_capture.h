@@ -9,8 +9,10 @@
 // let go on, so a slow callback does not hold it. The text is ANSI and
 // terminated; length counts its bytes. A string that could not be read from
 // the debuggee arrives as NULL. Milliseconds count from just before the
-// debuggee was created.
-typedef void (*DebugStringProc)(void *context, DWORD elapsedMs, const char *text, DWORD length);
+// debuggee was created; they and the local time are taken as the event came,
+// before the debuggee went on.
+typedef void (*DebugStringProc)(void *context, DWORD elapsedMs, const SYSTEMTIME *arrived, const char *text,
+                                DWORD length);
 
 // Called about every idleIntervalMs while the debuggee runs, so the caller
 // can change its world meanwhile. Returning 0 ends the debuggee with

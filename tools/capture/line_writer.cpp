@@ -2,6 +2,18 @@
 
 #include "line_writer.h"
 
+// Consoles before Windows 8 refuse a write of more than about 64 KB
+// (ERROR_NOT_ENOUGH_MEMORY): a backlog goes out in pieces well below that.
+static const DWORD MaxWrite = 16 * 1024;
+
+static DWORD LineEnds(const char *bytes, DWORD length)
+{
+    DWORD count = 0;
+    for (DWORD i = 0; i < length; i++)
+        count += bytes[i] == '\n';
+    return count;
+}
+
 static DWORD WINAPI WriteLines(void *context)
 {
     LineWriter *writer = static_cast<LineWriter *>(context);
@@ -19,13 +31,26 @@ static DWORD WINAPI WriteLines(void *context)
         // Up to the end of the ring; the poster only writes outside
         // [written, posted), so this part needs no lock.
         DWORD offset = start & (writer->size - 1);
+        const char *piece = writer->ring + offset;
         DWORD length = pending < writer->size - offset ? pending : writer->size - offset;
-        DWORD done = 0;
-        // A failed write loses its lines; the next ones are tried again.
-        if (!WriteFile(writer->out, writer->ring + offset, length, &done, NULL) || done == 0 || done > length)
+        if (length > MaxWrite) {
+            // Whole lines, unless one line is longer than a piece.
+            DWORD end = MaxWrite;
+            while (end > 0 && piece[end - 1] != '\n')
+                end--;
+            length = end > 0 ? end : MaxWrite;
+        }
+        DWORD done = 0, lost = 0;
+        // A failed write loses its lines, and the note counts them; the
+        // next ones are tried again. A line cut into pieces counts where
+        // it ends.
+        if (!WriteFile(writer->out, piece, length, &done, NULL) || done == 0 || done > length) {
             done = length;
+            lost = LineEnds(piece, length);
+        }
         EnterCriticalSection(&writer->lock);
         writer->written += done;
+        writer->dropped += lost;
         LeaveCriticalSection(&writer->lock);
     }
 }
@@ -68,7 +93,7 @@ void PostLine(LineWriter *writer, const char *line, DWORD length)
     DWORD noteLength = 0;
     EnterCriticalSection(&writer->lock);
     if (writer->dropped > 0)
-        noteLength = snprintf(note, sizeof note, "(%lu lines not written here: the output was too slow)\r\n",
+        noteLength = snprintf(note, sizeof note, "(%lu lines not written here: the output was too slow or failed)\r\n",
                               writer->dropped);
     if (noteLength + length > writer->size - (writer->posted - writer->written))
         writer->dropped++;

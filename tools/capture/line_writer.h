@@ -11,7 +11,7 @@ struct LineWriter {
     char *ring;
     DWORD size; // a power of two, so the counters below may wrap
     DWORD posted, written; // bytes, guarded by lock
-    DWORD dropped; // lines not posted for want of room since the last note
+    DWORD dropped; // lines not posted for want of room, or whose write failed, since the last note
     int closing;
     CRITICAL_SECTION lock;
     HANDLE wake;
@@ -23,7 +23,7 @@ struct LineWriter {
 // are discarded.
 int StartLineWriter(LineWriter *writer, HANDLE out, char *ring, DWORD size);
 // Queues a whole line, or, when the ring lacks the room, drops it: the next
-// line that fits is preceded by a note of how many were dropped.
+// line that fits is preceded by a note of how many were dropped or failed.
 void PostLine(LineWriter *writer, const char *line, DWORD length);
 // Returns 1 once every posted line is written and the thread has ended,
 // or 0 after waitMs.

@@ -34,7 +34,9 @@ static const char Usage[] =
     "--log FILE  appends to FILE a header (date, time, computer, the program's\n"
     "            path and file version), every message with its time of day, and\n"
     "            a footer with the exit code and the outcome. A FILE with more\n"
-    "            than one name (hard links), or that is a link, is not written.\n"
+    "            than one name (hard links), or that is a link, is not written,\n"
+    "            nor one whose folder is a link or is owned by a user other than\n"
+    "            the one qscapture runs as (SYSTEM and Administrators may own it).\n"
     "--outcome   exits with what the quillset run achieved, read from its\n"
     "            messages, instead of the program's own exit code:\n"
     "               0  values written, controller restarted\n"
@@ -74,10 +76,6 @@ static const DWORD MaxTimeoutSeconds = 2000000;
 // Windows ends a process about 5 s after a closed console: time enough for
 // the main thread to detach and finish the log.
 static const DWORD StopGraceMs = 4000;
-// How long the last lines may take once we let the program go: whoever
-// stopped us waits for our exit, and a footer that cannot be written then is
-// given up.
-static const DWORD FooterGraceMs = 500;
 
 static volatile LONG StopRequest;
 static volatile LONG StopEvent;
@@ -219,11 +217,9 @@ static char EscapedText[0x10000 * 8 + 3];
 
 // Called by the debug loop with the program already let go on: only work in
 // memory here, the writing is the line writers'.
-static void PrintMessage(void *context, DWORD elapsedMs, const char *text, DWORD length)
+static void PrintMessage(void *context, DWORD elapsedMs, const SYSTEMTIME *arrived, const char *text, DWORD length)
 {
     CaptureRun *run = static_cast<CaptureRun *>(context);
-    SYSTEMTIME arrived;
-    GetLocalTime(&arrived);
     if (text == NULL)
         lstrcpyA(EscapedText, "(unreadable message)");
     else {
@@ -232,7 +228,7 @@ static void PrintMessage(void *context, DWORD elapsedMs, const char *text, DWORD
         lstrcpyA(EscapedText + 1 + used, "\"");
     }
     Post(&Stdout, snprintf(Line, sizeof Line, "%6lu ms  %s\r\n", elapsedMs, EscapedText));
-    Post(&Log, FormatLogMessage(Line, sizeof Line, &arrived, EscapedText));
+    Post(&Log, FormatLogMessage(Line, sizeof Line, arrived, EscapedText));
     if (run->eventWanted)
         KeepForEvent(EscapedText);
     NoteOutcomeMessage(&run->outcome, text);
@@ -348,19 +344,21 @@ int wmain(int argc, WCHAR **argv)
     StartOutcome(&run.outcome);
     StartLineWriter(&Stdout, GetStdHandle(STD_OUTPUT_HANDLE), StdoutRing, sizeof StdoutRing);
     StartLineWriter(&Stderr, GetStdHandle(STD_ERROR_HANDLE), StderrRing, sizeof StderrRing);
-    HANDLE log = NULL;
+    HANDLE log = NULL, logFolder = NULL;
     if (logPath != NULL) {
-        char refusal[128], text[4 * MAX_PATH + 256];
-        log = OpenCaptureLog(logPath, refusal, sizeof refusal);
-        // Not worth leaving the settings unapplied for.
-        if (log == NULL && refusal[0] != '\0')
-            snprintf(text, sizeof text, "the log %s is not written: %s; going on without it", Narrow(logPath), refusal);
-        else if (log == NULL)
-            snprintf(text, sizeof text, "cannot open the log %s, going on without it", Narrow(logPath));
-        if (log == NULL)
-            Say(text, 0);
-        else if (StartLineWriter(&Log, log, LogRing, sizeof LogRing))
+        char refusal[256], text[4 * MAX_PATH + 384];
+        log = OpenCaptureLog(logPath, &logFolder, refusal, sizeof refusal);
+        if (log != NULL && StartLineWriter(&Log, log, LogRing, sizeof LogRing))
             Post(&Log, FormatLogHeader(Line, sizeof Line, programPath, version));
+        else {
+            // Not worth leaving the settings unapplied for.
+            if (log == NULL && refusal[0] != '\0')
+                snprintf(text, sizeof text, "the log %s is not written: %s; going on without it", Narrow(logPath),
+                         refusal);
+            else
+                snprintf(text, sizeof text, "cannot open the log %s, going on without it", Narrow(logPath));
+            Say(text, 0);
+        }
     }
 
     SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
@@ -412,7 +410,10 @@ int wmain(int argc, WCHAR **argv)
         waitMs = usedMs + FooterGraceMs < timeoutSeconds * 1000 ? timeoutSeconds * 1000 - usedMs : FooterGraceMs;
     }
     code = FinishOutput(waitMs, code);
-    if (log != NULL)
+    // The folder only after the log, which it keeps in its place.
+    if (log != NULL) {
         CloseHandle(log);
+        CloseHandle(logFolder);
+    }
     return code;
 }
