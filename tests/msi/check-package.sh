@@ -68,6 +68,11 @@ check_tables() {
     fail "$name: SaveSettings at '$save', RestoreSettings at '$restore', WriteSettings at '$write'"
   type=$(column "$actions" RestoreSettings 2)
   [ -n "$type" ] && [ $((type & 0x500)) -eq $((0x500)) ] || fail "$name: RestoreSettings is not a rollback action (type '$type')"
+  # SYSTEM keeps the record where no user can create or change anything.
+  local action
+  for action in SaveSettings RestoreSettings ForgetSettings; do
+    [ "$(column "$actions" $action.Data 4)" = "[INSTALLDIR]" ] || fail "$name: $action.Data is '$(column "$actions" $action.Data 4)'"
+  done
 
   # The log folder: created, and locked down (the Users group's local name
   # comes from FindUsersGroup).
