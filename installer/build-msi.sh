@@ -104,11 +104,12 @@ done
 # The log folder's ACL. LockPermissions maps only "Administrators" and
 # "Everyone" in every language, and always grants SYSTEM full control;
 # FindUsersGroup gives the Users group's local name. GENERIC_ALL for
-# administrators, GENERIC_READ | GENERIC_EXECUTE for users.
+# administrators; for users FILE_GENERIC_READ | FILE_GENERIC_EXECUTE, as
+# the column takes no GENERIC_READ.
 queries+=(
   "CREATE TABLE \`LockPermissions\` (\`LockObject\` CHAR(72) NOT NULL, \`Table\` CHAR(32) NOT NULL, \`Domain\` CHAR(255), \`User\` CHAR(255) NOT NULL, \`Permission\` LONG PRIMARY KEY \`LockObject\`, \`Table\`, \`Domain\`, \`User\`)"
   "INSERT INTO \`LockPermissions\` (\`LockObject\`, \`Table\`, \`User\`, \`Permission\`) VALUES ('LOGDIR', 'CreateFolder', 'Administrators', 268435456)"
-  "INSERT INTO \`LockPermissions\` (\`LockObject\`, \`Table\`, \`User\`, \`Permission\`) VALUES ('LOGDIR', 'CreateFolder', '[UsersGroup]', -1610612736)"
+  "INSERT INTO \`LockPermissions\` (\`LockObject\`, \`Table\`, \`User\`, \`Permission\`) VALUES ('LOGDIR', 'CreateFolder', '[UsersGroup]', 1179817)"
 )
 args=()
 for query in "${queries[@]}"; do

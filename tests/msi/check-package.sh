@@ -75,10 +75,11 @@ check_tables() {
   done
 
   # The log folder: created, and locked down (the Users group's local name
-  # comes from FindUsersGroup).
+  # comes from FindUsersGroup; GENERIC_READ, which Windows Installer refuses
+  # in this column, spelled FILE_GENERIC_READ | FILE_GENERIC_EXECUTE).
   [ "$(column "$(table "$msi" Directory)" LOGDIR 2)" = CommonAppDataFolder ] || fail "$name: LOGDIR is not below CommonAppDataFolder"
   [ -n "$(column "$(table "$msi" CreateFolder)" LOGDIR 2)" ] || fail "$name: no CreateFolder row for LOGDIR"
-  [ "$(table "$msi" LockPermissions | sort)" = "$(printf 'LOGDIR\tCreateFolder\t\tAdministrators\t268435456\nLOGDIR\tCreateFolder\t\t[UsersGroup]\t-1610612736')" ] ||
+  [ "$(table "$msi" LockPermissions | sort)" = "$(printf 'LOGDIR\tCreateFolder\t\tAdministrators\t268435456\nLOGDIR\tCreateFolder\t\t[UsersGroup]\t1179817')" ] ||
     fail "$name: LockPermissions: $(table "$msi" LockPermissions)"
 }
 
