@@ -2,7 +2,7 @@
 // the installed folder and turns its exit code into the install's result.
 // A deferred action may not call MsiSetMode (it runs in a script, as SYSTEM,
 // apart from the install's session); it leaves a reboot mark instead, which
-// the immediate CheckReboot (immediate.cpp) takes after the script.
+// the immediate CheckReboot (immediate.cpp) reads after the script.
 #include "reboot_mark.h"
 #include "run_logged.h"
 
@@ -30,8 +30,9 @@ extern "C" __declspec(dllexport) UINT __stdcall WriteSettings(MSIHANDLE install)
 // the install, as does anything else.
 extern "C" __declspec(dllexport) UINT __stdcall ApplySettings(MSIHANDLE install)
 {
-    // A mark that an earlier, failed install left must not ask for a reboot now.
-    TakeRebootMark();
+    // A mark that an earlier install left must not ask for a reboot now.
+    if (!ClearRebootMark())
+        LogLine(install, "quillset: an earlier reboot mark cannot be cleared: the install may ask for a reboot that this run does not need");
     DWORD code;
     if (!RunLogged(install, &code))
         return ERROR_INSTALL_FAILURE;

@@ -68,16 +68,19 @@ fi
 # What wixl 0.101 cannot say: public properties that reach the installer
 # service in managed and elevated installs (else it drops them and the
 # package ignores them), EventMessageFile as REG_EXPAND_SZ ("#%"), a
-# registry key without the trailing backslash that wixl appends, and the
-# rollback and commit actions (a DLL from the Binary table, in the script,
-# without impersonation, result ignored: 1 + 0x400 + 0x800 + 0x40, and
-# 0x100 for rollback or 0x200 for commit).
+# registry key without the trailing backslash that wixl appends, the key of
+# the reboot mark (reboot_mark.h), made at the install and deleted with all
+# its values at the removal ("*"), and the rollback and commit actions (a
+# DLL from the Binary table, in the script, without impersonation, result
+# ignored: 1 + 0x400 + 0x800 + 0x40, and 0x100 for rollback or 0x200 for
+# commit).
 queries=(
   "UPDATE \`Property\` SET \`Value\`='WIX_DOWNGRADE_DETECTED;WIX_UPGRADE_DETECTED;SMENABLE;SDSWITCH;APPLY' WHERE \`Property\`='SecureCustomProperties'"
   "UPDATE \`Registry\` SET \`Value\`='#%[#qscapture.exe]' WHERE \`Name\`='EventMessageFile'"
   "UPDATE \`CustomAction\` SET \`Type\`=3393 WHERE \`Action\`='RestoreSettings'"
   "UPDATE \`CustomAction\` SET \`Type\`=3649 WHERE \`Action\`='ForgetSettings'"
   "UPDATE \`Registry\` SET \`Key\`='SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\quillset' WHERE \`Component_\`='qscapture.exe'"
+  "INSERT INTO \`Registry\` (\`Registry\`, \`Root\`, \`Key\`, \`Name\`, \`Component_\`) VALUES ('RebootMark', 2, 'SOFTWARE\\quillset', '*', 'quillset.exe')"
 )
 # A file with a version resource is versioned: Windows Installer compares its
 # File.Version with the one on disk, and a hash row would make it unversioned.
@@ -104,11 +107,12 @@ done
 # The log folder's ACL. LockPermissions maps only "Administrators" and
 # "Everyone" in every language, and always grants SYSTEM full control;
 # FindUsersGroup gives the Users group's local name. GENERIC_ALL for
-# administrators, GENERIC_READ | GENERIC_EXECUTE for users.
+# administrators; for users FILE_GENERIC_READ | FILE_GENERIC_EXECUTE, as
+# the column takes no GENERIC_READ.
 queries+=(
   "CREATE TABLE \`LockPermissions\` (\`LockObject\` CHAR(72) NOT NULL, \`Table\` CHAR(32) NOT NULL, \`Domain\` CHAR(255), \`User\` CHAR(255) NOT NULL, \`Permission\` LONG PRIMARY KEY \`LockObject\`, \`Table\`, \`Domain\`, \`User\`)"
   "INSERT INTO \`LockPermissions\` (\`LockObject\`, \`Table\`, \`User\`, \`Permission\`) VALUES ('LOGDIR', 'CreateFolder', 'Administrators', 268435456)"
-  "INSERT INTO \`LockPermissions\` (\`LockObject\`, \`Table\`, \`User\`, \`Permission\`) VALUES ('LOGDIR', 'CreateFolder', '[UsersGroup]', -1610612736)"
+  "INSERT INTO \`LockPermissions\` (\`LockObject\`, \`Table\`, \`User\`, \`Permission\`) VALUES ('LOGDIR', 'CreateFolder', '[UsersGroup]', 1179817)"
 )
 args=()
 for query in "${queries[@]}"; do

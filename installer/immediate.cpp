@@ -29,7 +29,7 @@ extern "C" __declspec(dllexport) UINT __stdcall FindUsersGroup(MSIHANDLE install
 
 extern "C" __declspec(dllexport) UINT __stdcall CheckReboot(MSIHANDLE install)
 {
-    if (TakeRebootMark()) {
+    if (RebootMarked()) {
         LogLine(install, "quillset: the controller restarts at the next reboot: the install asks for one (3010)");
         MsiSetMode(install, MSIRUNMODE_REBOOTATEND, TRUE);
     }

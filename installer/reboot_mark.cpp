@@ -2,23 +2,38 @@
 
 #include <windows.h>
 
-static const char RebootAtom[] = "quillset: the settings wait for a reboot";
+static const char MarkKey[] = "SOFTWARE\\quillset";
+static const char MarkValue[] = "RebootPending";
 
 int SetRebootMark()
 {
-    return GlobalAddAtomA(RebootAtom) != 0;
+    HKEY key;
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, MarkKey, 0, NULL, 0, KEY_SET_VALUE, NULL, &key, NULL) != ERROR_SUCCESS)
+        return 0;
+    DWORD one = 1;
+    LONG status = RegSetValueExA(key, MarkValue, 0, REG_DWORD, (const BYTE *)&one, sizeof one);
+    RegCloseKey(key);
+    return status == ERROR_SUCCESS;
 }
 
-int TakeRebootMark()
+int ClearRebootMark()
 {
-    // Each GlobalAddAtom counts once; a bound keeps a stuck table from looping.
-    int found = 0;
-    for (int i = 0; i < 64; i++) {
-        ATOM atom = GlobalFindAtomA(RebootAtom);
-        if (atom == 0)
-            break;
-        found = 1;
-        GlobalDeleteAtom(atom);
-    }
-    return found;
+    HKEY key;
+    LONG status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, MarkKey, 0, KEY_SET_VALUE, &key);
+    if (status != ERROR_SUCCESS)
+        return status == ERROR_FILE_NOT_FOUND;
+    status = RegDeleteValueA(key, MarkValue);
+    RegCloseKey(key);
+    return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND;
+}
+
+int RebootMarked()
+{
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, MarkKey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+        return 0;
+    DWORD value = 0, size = sizeof value, type = REG_NONE;
+    LONG status = RegQueryValueExA(key, MarkValue, NULL, &type, (BYTE *)&value, &size);
+    RegCloseKey(key);
+    return status == ERROR_SUCCESS && type == REG_DWORD && value == 1;
 }

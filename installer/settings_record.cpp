@@ -1,7 +1,8 @@
 // WriteSettings undone. SaveSettings (deferred, before it) records the
-// settings file and its .bak as they are, in the package's own folder
-// (CustomActionData): a copy NAME.before, or an empty NAME.none for a file
-// that is not there, and kvinst.none for a missing folder. RestoreSettings,
+// settings file and its .bak as they are, in the installation folder
+// (CustomActionData), where no user can plant a link for SYSTEM to follow:
+// a copy NAME.before, or an empty NAME.none for a file that is not there,
+// and kvinst.none for a missing folder. RestoreSettings,
 // the rollback action sequenced after SaveSettings, puts back what was
 // recorded; Windows Installer only keeps it for rollback once SaveSettings
 // has succeeded, so it never acts on a half-made or older record.

@@ -68,12 +68,18 @@ check_tables() {
     fail "$name: SaveSettings at '$save', RestoreSettings at '$restore', WriteSettings at '$write'"
   type=$(column "$actions" RestoreSettings 2)
   [ -n "$type" ] && [ $((type & 0x500)) -eq $((0x500)) ] || fail "$name: RestoreSettings is not a rollback action (type '$type')"
+  # SYSTEM keeps the record where no user can create or change anything.
+  local action
+  for action in SaveSettings RestoreSettings ForgetSettings; do
+    [ "$(column "$actions" $action.Data 4)" = "[INSTALLDIR]" ] || fail "$name: $action.Data is '$(column "$actions" $action.Data 4)'"
+  done
 
   # The log folder: created, and locked down (the Users group's local name
-  # comes from FindUsersGroup).
+  # comes from FindUsersGroup; GENERIC_READ, which Windows Installer refuses
+  # in this column, spelled FILE_GENERIC_READ | FILE_GENERIC_EXECUTE).
   [ "$(column "$(table "$msi" Directory)" LOGDIR 2)" = CommonAppDataFolder ] || fail "$name: LOGDIR is not below CommonAppDataFolder"
   [ -n "$(column "$(table "$msi" CreateFolder)" LOGDIR 2)" ] || fail "$name: no CreateFolder row for LOGDIR"
-  [ "$(table "$msi" LockPermissions | sort)" = "$(printf 'LOGDIR\tCreateFolder\t\tAdministrators\t268435456\nLOGDIR\tCreateFolder\t\t[UsersGroup]\t-1610612736')" ] ||
+  [ "$(table "$msi" LockPermissions | sort)" = "$(printf 'LOGDIR\tCreateFolder\t\tAdministrators\t268435456\nLOGDIR\tCreateFolder\t\t[UsersGroup]\t1179817')" ] ||
     fail "$name: LockPermissions: $(table "$msi" LockPermissions)"
 }
 

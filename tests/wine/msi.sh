@@ -220,8 +220,14 @@ for scenario in 'left-disabled|1603|quillset outcome 5: values written, controll
   install "$code" /i "$(winpath "$standin")"
   log_has "$line" || fail "no line '$line' in the MSI log"
 done
+# The mark that the reboot left asks for nothing in the next push.
+step=standin_push
+printf 'ordinary\r\n' > "$c/windows/qsstandin.txt"
+install 0 /i "$(winpath "$standin")" SMENABLE=1 SDSWITCH=1
 step=standin_uninstall
 install 0 /x "$(winpath "$standin")"
+# The reboot mark goes with the package.
+! win reg query 'HKLM\Software\quillset' $view || fail "HKLM\Software\quillset is left: $(cat "$out")"
 
 # Neither property: quillset applies the file as it is.
 step=neither
