@@ -57,7 +57,6 @@ platform=Intel
 [ "$arch" = x86 ] || platform=x64
 log=$stage/wixl.log
 faketime -f "$clock" wixl -a "$arch" -D Arch="$arch" -D Version="$version" -D ProductCode="$product" \
-  -D LogFolderGuid="$(guid "quillset log folder $arch")" \
   -o "$stage/out.msi" "$stage/quillset.wxs" > "$log" 2>&1 || { cat "$log" >&2; echo "build-msi: wixl failed" >&2; exit 1; }
 # wixl exits 0 after ignoring what it does not support.
 if grep -Eq 'WARNING|CRITICAL' "$log"; then
@@ -104,16 +103,6 @@ for name in "${names[@]}"; do
   short=$(echo "${base:0:6}~1.${ext:0:3}" | tr a-z A-Z)
   queries+=("UPDATE \`File\` SET \`FileName\`='$short|$name' WHERE \`File\`='$name'")
 done
-# The log folder's ACL. LockPermissions maps only "Administrators" and
-# "Everyone" in every language, and always grants SYSTEM full control;
-# FindUsersGroup gives the Users group's local name. GENERIC_ALL for
-# administrators; for users FILE_GENERIC_READ | FILE_GENERIC_EXECUTE, as
-# the column takes no GENERIC_READ.
-queries+=(
-  "CREATE TABLE \`LockPermissions\` (\`LockObject\` CHAR(72) NOT NULL, \`Table\` CHAR(32) NOT NULL, \`Domain\` CHAR(255), \`User\` CHAR(255) NOT NULL, \`Permission\` LONG PRIMARY KEY \`LockObject\`, \`Table\`, \`Domain\`, \`User\`)"
-  "INSERT INTO \`LockPermissions\` (\`LockObject\`, \`Table\`, \`User\`, \`Permission\`) VALUES ('LOGDIR', 'CreateFolder', 'Administrators', 268435456)"
-  "INSERT INTO \`LockPermissions\` (\`LockObject\`, \`Table\`, \`User\`, \`Permission\`) VALUES ('LOGDIR', 'CreateFolder', '[UsersGroup]', 1179817)"
-)
 args=()
 for query in "${queries[@]}"; do
   args+=(-q "$query")

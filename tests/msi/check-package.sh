@@ -73,14 +73,9 @@ check_tables() {
   for action in SaveSettings RestoreSettings ForgetSettings; do
     [ "$(column "$actions" $action.Data 4)" = "[INSTALLDIR]" ] || fail "$name: $action.Data is '$(column "$actions" $action.Data 4)'"
   done
-
-  # The log folder: created, and locked down (the Users group's local name
-  # comes from FindUsersGroup; GENERIC_READ, which Windows Installer refuses
-  # in this column, spelled FILE_GENERIC_READ | FILE_GENERIC_EXECUTE).
-  [ "$(column "$(table "$msi" Directory)" LOGDIR 2)" = CommonAppDataFolder ] || fail "$name: LOGDIR is not below CommonAppDataFolder"
-  [ -n "$(column "$(table "$msi" CreateFolder)" LOGDIR 2)" ] || fail "$name: no CreateFolder row for LOGDIR"
-  [ "$(table "$msi" LockPermissions | sort)" = "$(printf 'LOGDIR\tCreateFolder\t\tAdministrators\t268435456\nLOGDIR\tCreateFolder\t\t[UsersGroup]\t1179817')" ] ||
-    fail "$name: LockPermissions: $(table "$msi" LockPermissions)"
+  # And the log, which SYSTEM appends to.
+  [[ $(column "$actions" ApplySettings.Data 4) = *'--log "[INSTALLDIR]quillset.log"'* ]] ||
+    fail "$name: ApplySettings logs to $(column "$actions" ApplySettings.Data 4)"
 }
 
 case $mode in
@@ -97,7 +92,7 @@ objects)
   for object in "$@"; do
     if [[ $object = */immediate.cpp.obj ]]; then
       exported=$("$nm" "$object" | sed -n 's/.* T _\{0,1\}\([A-Za-z]*\)\(@[0-9]*\)\{0,1\}$/\1/p' | sort | paste -sd ' ' -)
-      [ "$exported" = "CheckReboot FindUsersGroup" ] || fail "immediate.cpp exports '$exported'"
+      [ "$exported" = "CheckReboot" ] || fail "immediate.cpp exports '$exported'"
     elif "$nm" "$object" | grep -q MsiSetMode; then
       fail "${object##*/} calls MsiSetMode"
     fi
