@@ -18,18 +18,32 @@ static void RunJob(void)
         OutputDebugStringA(MsgParametersFailed);
 }
 
-void ConfigureDevice(void)
+// Installing a driver while we restart its device would fight the installer.
+static void WaitForInstallations(void)
 {
-    // Installing a driver while we restart its device would fight the installer.
     while (DeviceInstallInProgress()) {
         DebugTrace(1, "%s", MsgInstallPending);
         Sleep(2000);
     }
+}
 
-    // Taken after that wait, which has no limit, so that a run started from
-    // inside an installation holds no other run up; and before the settings
-    // are read, so that a run that waited applies the newest file.
-    HANDLE lock = TakeJobLock();
+void ConfigureDevice(void)
+{
+    // The lock is taken after that wait, which has no limit, so that a run
+    // started from inside an installation holds no other run up; and before
+    // the settings are read, so that a run that waited applies the newest
+    // file. The run it waited for may have started installations of its own
+    // (the controller's child devices), so the question is asked again.
+    HANDLE lock;
+    for (;;) {
+        WaitForInstallations();
+        lock = TakeJobLock();
+        if (!DeviceInstallInProgress())
+            break;
+        ReleaseJobLock(lock);
+        DebugTrace(1, "%s", MsgInstallPending);
+        Sleep(2000);
+    }
     RunJob();
     ReleaseJobLock(lock);
 }

@@ -47,7 +47,7 @@ TEST_F(JobTest, OneRunAtATime)
         DWORD release;
         const char *failing;
         Log said;
-        bool installPending = false;
+        std::deque<DWORD> probe = {};   // then nothing pending
     } table[] = {
         {false, true, false, WAIT_OBJECT_0, "", {}},
         {true, true, false, WAIT_OBJECT_0, "", {}},
@@ -57,8 +57,12 @@ TEST_F(JobTest, OneRunAtATime)
         {true, false, true, WAIT_OBJECT_0, "", {unusable}},
         {true, true, true, WAIT_OBJECT_0, "GetSecurityInfo", {unusable}},
         {true, true, true, WAIT_OBJECT_0, "CreateMutexA", {unusable}},
-        // The installation wait, which has no limit, comes before the lock.
-        {true, true, true, WAIT_OBJECT_0, "", {"DeviceInstallInProgress() \n", "[sleep 2000]", wait}, true},
+        // The installation wait, which has no limit, comes before the lock,
+        // and is asked again once the lock is ours.
+        {true, true, true, WAIT_OBJECT_0, "", {"DeviceInstallInProgress() \n", "[sleep 2000]", wait},
+         {WAIT_TIMEOUT}},
+        {true, true, true, WAIT_OBJECT_0, "", {wait, "DeviceInstallInProgress() \n", "[sleep 2000]"},
+         {WAIT_OBJECT_0, WAIT_TIMEOUT}},
     };
     for (const auto &row : table) {
         SetUp();
@@ -67,8 +71,7 @@ TEST_F(JobTest, OneRunAtATime)
         fake::world.lockHeld = row.held;
         fake::world.lockRelease = row.release;
         fake::world.failing = {row.failing};
-        if (row.installPending)
-            fake::world.probeResults = {WAIT_TIMEOUT};
+        fake::world.probeResults = row.probe;
         ConfigureDevice();
         Log log = row.said;
         log.insert(log.end(), {"CurrentDirectory: C:\\users\\admin  \n", "WindowsDirectory is: C:\\windows  \n",

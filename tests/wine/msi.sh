@@ -225,9 +225,10 @@ done
 step=standin_push
 printf 'ordinary\r\n' > "$c/windows/qsstandin.txt"
 install 0 /i "$(winpath "$standin")" SMENABLE=1 SDSWITCH=1
+# The reboot mark's key is the package's, and goes with it.
+win reg query 'HKLM\Software\quillset' $view || fail "no HKLM\Software\quillset while installed: $(cat "$out")"
 step=standin_uninstall
 install 0 /x "$(winpath "$standin")"
-# The reboot mark goes with the package.
 ! win reg query 'HKLM\Software\quillset' $view || fail "HKLM\Software\quillset is left: $(cat "$out")"
 
 # Neither property: quillset applies the file as it is.

@@ -38,6 +38,23 @@ static int TrustedOwner(PSID owner)
     return ours;
 }
 
+// On a share the owner is the server's business (often the computer's own
+// account), and a link there leads only to the server's files, with the
+// rights the server gives this machine.
+static int OnShare(const WCHAR *fullPath)
+{
+    // \\server\share\... and \\?\UNC\server\share\...
+    if (fullPath[0] == '\\' && fullPath[1] == '\\') {
+        if (fullPath[2] != '?' && fullPath[2] != '.')
+            return 1;
+        WCHAR unc[5];
+        lstrcpynW(unc, fullPath + 4, 5);
+        return lstrcmpiW(unc, L"UNC\\") == 0;
+    }
+    WCHAR root[] = {fullPath[0], ':', '\\', 0};
+    return fullPath[1] == ':' && GetDriveTypeW(root) == DRIVE_REMOTE;
+}
+
 // Opens the folder of fullPath, whose file name starts at name, without
 // FILE_SHARE_DELETE, so that it can be neither renamed nor replaced while
 // held. NULL when it cannot be opened, or with a refusal when it may lead
@@ -57,15 +74,16 @@ static HANDLE OpenLogFolder(WCHAR *fullPath, WCHAR *name, char *refusal, DWORD r
     PSID owner = NULL;
     PSECURITY_DESCRIPTOR descriptor = NULL;
     DWORD error;
+    int local = !OnShare(fullPath);
     if (!GetFileInformationByHandle(folder, &info))
         snprintf(refusal, refusalSize, "its folder's information cannot be read (error %lu)", GetLastError());
     else if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
         snprintf(refusal, refusalSize, "its folder is a reparse point (a symbolic link or a junction), so it may lead "
                                        "elsewhere");
-    else if ((error = GetSecurityInfo(folder, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, NULL, NULL, NULL,
-                                      &descriptor)) != ERROR_SUCCESS)
+    else if (local && (error = GetSecurityInfo(folder, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, NULL,
+                                               NULL, NULL, &descriptor)) != ERROR_SUCCESS)
         snprintf(refusal, refusalSize, "its folder's owner cannot be read (error %lu)", error);
-    else if (!TrustedOwner(owner)) {
+    else if (local && !TrustedOwner(owner)) {
         char *sid = NULL;
         if (owner == NULL || !ConvertSidToStringSidA(owner, &sid))
             sid = NULL;

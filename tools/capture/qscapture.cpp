@@ -65,7 +65,7 @@ static const char Usage[] =
     "To watch quillset on a real machine, run from an administrator prompt:\n"
     "    qscapture quillset.exe > quillset-log.txt\n"
     "From a software-deployment tool:\n"
-    "    qscapture --log %ProgramData%\\quillset\\quillset.log --eventlog --outcome quillset.exe\n"
+    "    qscapture --log \"%ProgramFiles%\\quillset\\quillset.log\" --eventlog --outcome quillset.exe\n"
     "Programs already being debugged, or started by the program, are not captured.\n";
 
 // Exit code when the program cannot be started at all.
@@ -348,6 +348,7 @@ int wmain(int argc, WCHAR **argv)
     if (logPath != NULL) {
         char refusal[256], text[4 * MAX_PATH + 384];
         log = OpenCaptureLog(logPath, &logFolder, refusal, sizeof refusal);
+        DWORD error = GetLastError();
         if (log != NULL && StartLineWriter(&Log, log, LogRing, sizeof LogRing))
             Post(&Log, FormatLogHeader(Line, sizeof Line, programPath, version));
         else {
@@ -355,8 +356,12 @@ int wmain(int argc, WCHAR **argv)
             if (log == NULL && refusal[0] != '\0')
                 snprintf(text, sizeof text, "the log %s is not written: %s; going on without it", Narrow(logPath),
                          refusal);
+            else if (log == NULL)
+                snprintf(text, sizeof text, "cannot open the log %s (error %lu), going on without it",
+                         Narrow(logPath), error);
             else
-                snprintf(text, sizeof text, "cannot open the log %s, going on without it", Narrow(logPath));
+                snprintf(text, sizeof text, "cannot write the log %s: no thread to write it (error %lu), going on "
+                         "without it", Narrow(logPath), GetLastError());
             Say(text, 0);
         }
     }
