@@ -32,6 +32,7 @@ struct Device {
     bool disabledGlobally = false;
     bool disabledInProfile = false;
     DWORD installFlags = 0;   // what the class installer set in this device set
+    std::string instanceId;   // "": PCI\STANDIN\<index>
 };
 
 struct Value {
@@ -48,6 +49,15 @@ struct World {
     bool keyExists = true;
     REGSAM keyGrants = KEY_ALL_ACCESS;   // what the key's ACL allows us
     std::map<std::string, Value> values;
+    // HKLM\SOFTWARE\quillset, in the 64-bit view; a 32-bit process on
+    // 64-bit Windows that does not ask for that view gets the 32-bit one.
+    bool recordKeyExists = false;
+    std::map<std::string, Value> record, record32;
+
+    // The clock: UTC as a FILETIME, and milliseconds since the machine
+    // started. Sleep moves both.
+    ULONGLONG now = 134100000000000000ull;
+    ULONGLONG uptimeMs = 3600000;
 
     bool setupapiLoaded = true;
     bool probeExported = true;
