@@ -19,6 +19,6 @@ extern "C" __declspec(dllexport) UINT __stdcall CheckReboot(MSIHANDLE install)
 // Scheduled instead of ApplySettings when AppSearch found no kvcard service.
 extern "C" __declspec(dllexport) UINT __stdcall NoDriver(MSIHANDLE install)
 {
-    LogLine(install, "quillset: the kvcard driver is not installed (no service key HKLM\\SYSTEM\\CurrentControlSet\\Services\\kvcard): quillset does not run, the install succeeds");
+    LogLine(install, "quillset: the kvcard driver is not installed (no service HKLM\\SYSTEM\\CurrentControlSet\\Services\\kvcard): quillset does not run, the install succeeds");
     return ERROR_SUCCESS;
 }
