@@ -135,9 +135,7 @@ static NTSTATUS NtCreateFile(HANDLE *file, ACCESS_MASK access, OBJECT_ATTRIBUTES
 
 static ULONG RtlNtStatusToDosError(NTSTATUS status)
 {
-    if (status == StatusAccessDenied)
-        return ERROR_ACCESS_DENIED;
-    return status == StatusInvalidParameter ? ERROR_INVALID_PARAMETER : 317;   // ERROR_MR_MID_NOT_FOUND
+    return status == StatusAccessDenied ? ERROR_ACCESS_DENIED : 317;   // else ERROR_MR_MID_NOT_FOUND
 }
 
 template <typename Function>

@@ -8,9 +8,7 @@
 typedef LONG NTSTATUS;
 typedef DWORD ULONG;
 typedef DWORD ACCESS_MASK;
-typedef struct {
-    long long QuadPart;
-} LARGE_INTEGER;
+typedef long long LARGE_INTEGER;
 typedef struct {
     USHORT Length;          // in bytes, without a terminating NUL
     USHORT MaximumLength;
