@@ -224,10 +224,8 @@ for (( i = 0; i < 100; i++ )); do
   sleep 0.1
 done
 read -r busy1 ours1 time1 <<< "$(cpu_ticks)"
-# What others took, in CPUs on average. A run is about 100 ms of work, which
-# needs both CPUs at times (the program, and wineserver answering it); where
-# others hold 5% of the CPUs, it can lose about 5 ms, the 1.005 we look for.
-# Quiet, this machine's kernel threads take well under 1%.
+# What others took, in CPUs on average; above 5% of the CPUs it can hide the
+# few milliseconds we look for (docs/developers.md, Benchmark, says why).
 read -r others share <<< "$(awk -v b=$((busy1 - busy0 - ours1 + ours0)) -v t0="$time0" -v t1="$time1" \
   -v hz="$(getconf CLK_TCK)" -v n="$(nproc)" 'BEGIN { c = b / hz / (t1 - t0); printf "%.2f %.0f", c, 100 * c / n }')"
 busy="Other processes and the hypervisor took $others of the $(nproc) CPUs on average ($share%"
