@@ -226,15 +226,16 @@ done
 read -r busy1 ours1 time1 <<< "$(cpu_ticks)"
 # What others took, in CPUs on average; above 5% of the CPUs it can hide the
 # few milliseconds we look for (docs/developers.md, Benchmark, says why).
-read -r others share <<< "$(awk -v b=$((busy1 - busy0 - ours1 + ours0)) -v t0="$time0" -v t1="$time1" \
-  -v hz="$(getconf CLK_TCK)" -v n="$(nproc)" 'BEGIN { c = b / hz / (t1 - t0); printf "%.2f %.0f", c, 100 * c / n }')"
-busy="Other processes and the hypervisor took $others of the $(nproc) CPUs on average ($share%"
+read -r others share ours <<< "$(awk -v b=$((busy1 - busy0)) -v o=$((ours1 - ours0)) -v t0="$time0" -v t1="$time1" \
+  -v hz="$(getconf CLK_TCK)" -v n="$(nproc)" \
+  'BEGIN { t = hz * (t1 - t0); printf "%.2f %.0f %.2f", (b - o) / t, 100 * (b - o) / t / n, o / t }')"
+figure="Other processes and the hypervisor took $others of the $(nproc) CPUs on average ($share%), the benchmark itself $ours"
 if [ -z "$reaper" ]; then
   busy="Busy check not made: it needs python3 to count Wine's processes as the benchmark's own."
 elif [ "$share" -gt 5 ]; then
-  busy="**Warning: the machine was busy.** $busy; quiet is 5% at most): enough to distort these figures. Run again on a quiet machine."
+  busy="**Warning: the machine was busy.** $figure; above 5% the figures are distorted: run again on a quiet machine."
 else
-  busy="Quiet machine: $busy; the warning is above 5%)."
+  busy="Quiet machine. $figure (the warning starts above 5%)."
 fi
 
 # Imported DLLs and functions, counted from the import tables objdump lists.
@@ -275,7 +276,7 @@ table() {
   row "qsfloor.exe imports" "$(imports i686-w64-mingw32-objdump "$b32/bench/qsfloor.exe")" \
     "$(imports x86_64-w64-mingw32-objdump "$b64/bench/qsfloor.exe")"
 }
-head=$(git rev-parse --short HEAD)
+head=$(git rev-parse --short HEAD 2> /dev/null || echo "(no git)")
 git diff --quiet HEAD -- job shell 2>/dev/null || head+=' (job or shell modified)'
 baseline_table() {
   local b ratios=() diffs=() slower=()
