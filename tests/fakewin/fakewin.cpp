@@ -10,6 +10,7 @@
 #include "aclapi.h"
 #include "crt_redirect.h"
 #include "sddl.h"
+#include "winternl.h"
 
 namespace fake {
 
@@ -101,12 +102,14 @@ void GetSystemTimeAsFileTime(FILETIME *time)
 // It has 32 bits and wraps after 49.7 days.
 DWORD GetTickCount(void) { return static_cast<DWORD>(world.uptimeMs); }
 
-static int setupapi, kernel32;
+static int setupapi, kernel32, ntdll;
 
 HMODULE GetModuleHandleA(const char *name)
 {
     if (strcasecmp(name, "kernel32.dll") == 0)
         return reinterpret_cast<HMODULE>(&kernel32);
+    if (strcasecmp(name, "ntdll.dll") == 0)
+        return reinterpret_cast<HMODULE>(&ntdll);
     if (!world.setupapiLoaded || strcasecmp(name, "setupapi.dll") != 0)
         return NULL;
     return reinterpret_cast<HMODULE>(&setupapi);
@@ -120,8 +123,48 @@ static BOOL SetDefaultDllDirectories(DWORD flags)
     return TRUE;
 }
 
+static const NTSTATUS StatusInvalidParameter = static_cast<NTSTATUS>(0xC000000D);
+static const NTSTATUS StatusAccessDenied = static_cast<NTSTATUS>(0xC0000022);
+
+// Refuses what the documented call refuses: a structure of another size, a
+// name that is no counted string, synchronous I/O without SYNCHRONIZE.
+static NTSTATUS NtCreateFile(HANDLE *file, ACCESS_MASK access, OBJECT_ATTRIBUTES *attributes, IO_STATUS_BLOCK *io,
+                             LARGE_INTEGER *, ULONG, ULONG share, ULONG disposition, ULONG options, void *, ULONG)
+{
+    const UNICODE_STRING *name = attributes->ObjectName;
+    if (attributes->Length != sizeof *attributes || name == NULL || name->Length % 2 != 0 ||
+        name->Length > name->MaximumLength ||
+        ((options & FILE_SYNCHRONOUS_IO_NONALERT) && !(access & SYNCHRONIZE)))
+        return StatusInvalidParameter;
+    world.ntCreates.push_back({attributes->RootDirectory, std::u16string(name->Buffer, name->Length / 2),
+                               attributes->Attributes, access, share, disposition, options});
+    if (world.ntCreateStatus < 0)
+        return world.ntCreateStatus;
+    static int opened;
+    world.openHandles++;
+    *file = &opened;
+    io->Status = 0;
+    return 0;
+}
+
+static ULONG RtlNtStatusToDosError(NTSTATUS status)
+{
+    return status == StatusAccessDenied ? ERROR_ACCESS_DENIED : 317;   // else ERROR_MR_MID_NOT_FOUND
+}
+
+template <typename Function>
+static FARPROC Export(Function function)
+{
+    return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)(void)>(function));
+}
+
 FARPROC GetProcAddress(HMODULE module, const char *name)
 {
+    if (module == reinterpret_cast<HMODULE>(&ntdll)) {
+        if (strcmp(name, "NtCreateFile") == 0)
+            return Export(NtCreateFile);
+        return strcmp(name, "RtlNtStatusToDosError") == 0 ? Export(RtlNtStatusToDosError) : NULL;
+    }
     if (module == reinterpret_cast<HMODULE>(&kernel32))
         return world.dllDirectoriesExported && strcmp(name, "SetDefaultDllDirectories") == 0
                    ? reinterpret_cast<FARPROC>(reinterpret_cast<void (*)(void)>(SetDefaultDllDirectories))
@@ -141,7 +184,11 @@ int lstrlenA(const char *text) { return text ? static_cast<int>(strlen(text)) : 
 
 int lstrcmpiA(const char *a, const char *b) { return strcasecmp(a, b); }
 
+int lstrlenW(const WCHAR *text) { return text ? static_cast<int>(std::char_traits<WCHAR>::length(text)) : 0; }
+
 DWORD GetLastError(void) { return fake::lastError; }
+
+void SetLastError(DWORD error) { fake::lastError = error; }
 
 HLOCAL LocalAlloc(DWORD flags, size_t size)
 {

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The Windows Installer package installed, upgraded, repaired and removed for
 # real by Wine's msiexec, in a prefix of its own with the driver key and a
-# stand-in controller:
+# stand-in controller (and at the end without the driver):
 #   msi.sh <prefix> <package> <lower-version package> <failing package> <qsdevreg.exe> <qscheck.exe> <stand-in package>
 # The failing package carries a program that writes none of quillset's
 # messages in quillset's place, the stand-in package the qsstandin program,
@@ -115,24 +115,22 @@ mkdir -p "${settings%/*}"
 printf '%s\r\n' 'SM card slot, 0 = off, 1 = on      :1 value = 1' \
   'SD host switch, 0 to 3             :2 value = 2' > "$settings"
 cp "$settings" "$prefix/settings.expected"
-# 7 is a value quillset never writes.
+# The driver's service, which the package looks for by its Type value; 7 is
+# a value quillset never writes.
+win reg add "${key%\\*}" /v Type /t REG_DWORD /d 1 /f
 win reg add "$key" /v SMEnable /t REG_DWORD /d 7 /f
 win reg add "$key" /v SDSwitch /t REG_DWORD /d 7 /f
 echo "prefix made in $(( $(date +%s) - start )) s"
-
-# Else the installer service drops them in managed and elevated installs.
-step=secure
-msiinfo export "$msi" Property > "$out"
-secure=$(tr -d '\r' < "$out" | sed -n 's/^SecureCustomProperties\t//p')
-for p in SMENABLE SDSWITCH APPLY; do
-  [[ ";$secure;" = *";$p;"* ]] || fail "$p not in SecureCustomProperties '$secure'"
-done
 
 # Refused by a launch condition before anything changes.
 step=invalid
 install 1603 /i "$(winpath "$msi")" SMENABLE=1 SDSWITCH=4
 step=apply2
 install 1603 /i "$(winpath "$msi")" APPLY=2
+# Another folder, which users might change: refused, nothing made or written.
+step=installdir
+install 1603 /i "$(winpath "$msi")" 'INSTALLDIR=C:\qs\' SMENABLE=0 SDSWITCH=0
+[ ! -e "$c/qs" ] || fail "C:\\qs was made"
 step=half
 install 1603 /i "$(winpath "$msi")" SDSWITCH=2
 values 7 7; settings_file; program_files ""; event_source absent
@@ -244,6 +242,22 @@ step=neither
 win reg add "$key" /v SDSwitch /t REG_DWORD /d 7 /f
 install 0 /i "$(winpath "$msi")"
 values 1 1; settings_file; versions 1.0.0
+
+# Without the driver the settings file is written, quillset does not run,
+# and the install succeeds with its tools in place.
+step=uninstall_again
+install 0 /x "$(winpath "$msi")"
+win reg delete "${key%\\*}" /f
+logged=$(grep -c '^==== .* outcome' "$quillset_log")
+step=no_driver
+install 0 /i "$(winpath "$msi")" SMENABLE=0 SDSWITCH=3
+program_files "$all_files"; runs "$logged"
+log_has 'quillset: the kvcard driver is not installed' && ! log_has 'quillset outcome' ||
+  fail "no line that quillset does not run, or an outcome line, in the MSI log"
+win "$installed/qscheck.exe"
+grep -q '^SMEnable 0, from line' "$out" && grep -q '^SDSwitch 3, from line' "$out" || fail "qscheck reads: $(cat "$out")"
+win "$installed/qscheck.exe" --verify
+grep -q '^state=not-applicable ' "$out" || fail "qscheck --verify: $(cat "$out")"
 
 wineserver -k > /dev/null 2>&1 || true
 echo "msi test: $(( $(date +%s) - start )) s, $failures failures"
