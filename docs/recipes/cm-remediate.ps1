@@ -1,8 +1,9 @@
 # quillset, Configuration Manager configuration item: the remediation script,
 # with the discovery script's settings (cm-discover.ps1). Configuration
 # Manager takes a remediation as failed when it throws: it throws for every
-# outcome but 0 and 3010 (the controller restarts at the next reboot, which
-# the next discovery shows as controller=needs-reboot).
+# outcome but 0, 3010 (the controller restarts at the next reboot, which
+# the next discovery shows as controller=needs-reboot) and 7 (a controller
+# disabled on purpose, left so).
 # Time limit: 60 s, the client's script time-out unless its settings give more;
 # qscapture lets quillset run on after 45 s and exits with 4.
 
@@ -30,7 +31,7 @@ $global:LASTEXITCODE = $null
 & $qscapture --log "$folder\quillset.log" --eventlog --timeout 45 --outcome $program
 $outcome = $LASTEXITCODE
 if ($null -eq $outcome) { throw "quillset: $qscapture did not run" }
-if ($outcome -ne 0 -and $outcome -ne 3010) {
+if ($outcome -ne 0 -and $outcome -ne 3010 -and $outcome -ne 7) {
     throw "quillset outcome ${outcome}: see $folder\quillset.log and the Application log"
 }
 exit 0

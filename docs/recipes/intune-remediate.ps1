@@ -1,7 +1,8 @@
 # quillset, Intune Remediations: the remediation script, with the detection
 # script's settings (intune-detect.ps1). Run it as the detection script is.
 # Exit 0: settings applied (or the controller restarts at the next reboot,
-# which the next detection shows as controller=needs-reboot); otherwise
+# which the next detection shows as controller=needs-reboot, or it was
+# disabled on purpose and is left so, outcome 7); otherwise
 # qscapture's outcome, or 1 when a tool is missing or did not start.
 # --timeout 300 is far more than a run takes that nothing holds up (pending
 # device installations and another run have no limit): qscapture then lets
@@ -31,6 +32,6 @@ if ($null -ne $smEnable) {
 $global:LASTEXITCODE = $null
 & $qscapture --log "$folder\quillset.log" --eventlog --timeout 300 --outcome $program
 $outcome = $LASTEXITCODE
-if ($outcome -eq 0 -or $outcome -eq 3010) { exit 0 }
+if ($outcome -eq 0 -or $outcome -eq 3010 -or $outcome -eq 7) { exit 0 }
 if ($null -eq $outcome) { exit 1 }
 exit $outcome

@@ -161,6 +161,7 @@ install 0 /i "$(winpath "$msi")" SMENABLE=1 SDSWITCH=1
 win "$check"
 grep -q '^SMEnable 1, from line' "$out" && grep -q '^SDSwitch 1, from line' "$out" || fail "qscheck reads: $(cat "$out")"
 values 1 1; runs 2
+win reg query 'HKLM\Software\quillset' /v LastRun $view || fail "no record of quillset's run: $(cat "$out")"
 cp "$settings" "$prefix/settings.expected"
 
 # A repair runs neither action: no file written, no run, no failure.
@@ -180,6 +181,8 @@ step=uninstall
 install 0 /x "$(winpath "$msi")"
 versions ""; program_files ""; event_source absent
 values 1 1; settings_file
+# With quillset's record of its runs in it.
+! win reg query 'HKLM\Software\quillset' $view || fail "HKLM\Software\quillset is left: $(cat "$out")"
 
 # Outcome 1 (no settings file): the install fails and leaves nothing behind.
 step=rollback
@@ -223,6 +226,11 @@ done
 step=standin_push
 printf 'ordinary\r\n' > "$c/windows/qsstandin.txt"
 install 0 /i "$(winpath "$standin")" SMENABLE=1 SDSWITCH=1
+# A controller disabled before the run, and left so: the push succeeds.
+step=standin_left_alone
+printf 'left-alone\r\n' > "$c/windows/qsstandin.txt"
+install 0 /i "$(winpath "$standin")" SMENABLE=1 SDSWITCH=1
+log_has 'quillset outcome 7: values stored, the controller is disabled and left so' || fail "no outcome 7 line"
 # The reboot mark's key is the package's, and goes with it.
 win reg query 'HKLM\Software\quillset' $view || fail "no HKLM\Software\quillset while installed: $(cat "$out")"
 step=standin_uninstall
