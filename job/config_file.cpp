@@ -5,19 +5,41 @@
 char SmEnableChar;
 char SdHostChar;
 
-// Moves past the nine unexamined bytes after an ID and reads the value. The
-// bytes are counted in the file, so a CR LF among them counts as two.
-// Returns 0 when the stream cannot be positioned or read.
-static int ReadEntryValue(FILE *file, long long idEnd, int *value)
+static const int SkippedBytes = 9;
+static const int NothingAhead = -2;
+
+// The file read as text mode means it, CR LF as one LF, from a binary
+// stream: the runtime's text mode is one byte off in its position after a
+// CR LF that one of its buffer fills split, and the skip counts file bytes.
+struct TextReader {
+    FILE *file;
+    long long offset;   // file bytes taken
+    int ahead;          // the byte read to look past a CR, until it is taken
+};
+
+static int ReadByte(TextReader *reader)
 {
-    if (_fseeki64(file, idEnd + 9, SEEK_SET) != 0)
-        return 0;
-    *value = fgetc(file);
-    return !ferror(file);
+    int c = reader->ahead != NothingAhead ? reader->ahead : fgetc(reader->file);
+    reader->ahead = NothingAhead;
+    if (c != EOF)
+        reader->offset++;
+    return c;
+}
+
+static int ReadText(TextReader *reader)
+{
+    int c = ReadByte(reader);
+    if (c == '\r') {
+        reader->ahead = fgetc(reader->file);
+        if (reader->ahead == '\n')
+            return ReadByte(reader);
+    }
+    return c;
 }
 
 int ScanSettings(FILE *file, SettingsEntryProc onEntry, void *context)
 {
+    TextReader reader = {file, 0, NothingAhead};
     int found = 0;
     while (!feof(file)) {
         // A failing read need not ever reach the end of the file.
@@ -25,26 +47,20 @@ int ScanSettings(FILE *file, SettingsEntryProc onEntry, void *context)
             DebugTrace(1, "%s", MsgFileUnreadable);
             return 0;
         }
-        if (fgetc(file) != ':')
+        if (ReadText(&reader) != ':')
             continue;
 
-        int id = fgetc(file);
+        int id = ReadText(&reader);
         DebugTrace(1, "ID Param: %c \n", id);
-        int isSetting = id == '1' || id == '2';
-        // Text mode pays for a position with a look through its buffer, so
-        // only where it is used.
-        long long idEnd = -1;
-        if (isSetting || onEntry != NULL) {
-            idEnd = _ftelli64(file);
-            if (idEnd < 0) {
-                DebugTrace(1, "%s", MsgFileUnreadable);
-                return 0;
-            }
-        }
+        long long idEnd = reader.offset;
 
         int value = NoEntryValue;
-        if (isSetting) {
-            if (!ReadEntryValue(file, idEnd, &value)) {
+        if (id == '1' || id == '2') {
+            // Bytes of the file, so a CR LF among them counts as two.
+            for (int skipped = 0; skipped < SkippedBytes && ReadByte(&reader) != EOF; skipped++)
+                continue;
+            value = ReadText(&reader);
+            if (ferror(file)) {
                 DebugTrace(1, "%s", MsgFileUnreadable);
                 return 0;
             }
@@ -67,9 +83,9 @@ int ScanSettings(FILE *file, SettingsEntryProc onEntry, void *context)
     return found;
 }
 
-// What the runtime's text mode would misread: it has no notion of UTF-16,
-// takes every LF it buffers for a CR LF when it reports the position, and
-// treats Ctrl-Z as the end of the text.
+// What a text reader would misread, the runtime's and ours alike: neither
+// knows UTF-16, only a CR LF is a line end, and Ctrl-Z ends the runtime's
+// text where ours goes on. Without them both read the same characters.
 enum ByteFinding { BytesFine, BytesUtf16, BytesBareLf, BytesCtrlZ, BytesUnreadable };
 
 static ByteFinding ExamineBytes(FILE *file)
@@ -108,8 +124,7 @@ const char *SettingsBytesRefusal(FILE *bytes)
 
 const char *SettingsFileRefusal(const char *name)
 {
-    // A second, binary view of the file: the text-mode stream cannot show
-    // the bytes as they are on disk.
+    // A second view of the file, read to its end before the scan begins.
     FILE *file = fopen(name, "rb");
     if (file == NULL)
         return MsgFileUnreadable;
@@ -169,7 +184,7 @@ int ReadConfigFile(void)
     }
     DebugTrace(1, "Current Directory set to %s  \n", settingsDirectory);
 
-    FILE *file = fopen("kvconfig.txt", "r");
+    FILE *file = fopen("kvconfig.txt", "rb");
     if (file == NULL) {
         OutputDebugStringA(MsgFileNotOpened);
         return 0;

@@ -77,6 +77,12 @@ const Case Cases[] = {
      Sentinel, 0, {REFUSED("holds a Ctrl-Z byte: remove it")}},
     {"runtime.utf16", BYTES("\xff\xfe:\0" "1\0 \0v\0a\0l\0u\0e\0 \0=\0 \0" "0\0\r\0\n\0"), KeyPresent, {CONTROLLER},
      Sentinel, Sentinel, 0, {REFUSED("is UTF-16 text: save it as ANSI text")}},
+    // A CR LF that the runtime's 4 KiB buffer fills split, after the ID, at the
+    // end of its first fill and of its second.
+    {"runtime.cr_ends_4k_fill", BYTES(":1\r\nabcdefg0Z\r\n:2 value = 2\r\n"), KeyPresent, {CONTROLLER}, 0, 2,
+     0, {OPENED, SM("0"), SD("2"), CLOSED, CONFIG, WRITTEN, RESTARTED}, 4093},
+    {"runtime.cr_ends_8k_fill", BYTES(":1\r\nabcdefg0Z\r\n:2 value = 2\r\n"), KeyPresent, {CONTROLLER}, 0, 2,
+     0, {OPENED, SM("0"), SD("2"), CLOSED, CONFIG, WRITTEN, RESTARTED}, 8189},
     {"runtime.lone_cr", BYTES("SM card slot  :1 value = 0\rSD host switch :2 value = 3\r"), KeyPresent,
      {CONTROLLER}, 0, 3, 0, {ORDINARY_RUN, RESTARTED}},
     {"runtime.utf8_bom", BYTES("\xef\xbb\xbf" ORDINARY_FILE), KeyPresent, {CONTROLLER}, 0, 3, 0,

@@ -44,6 +44,7 @@ struct Case {
     DWORD smEnable, sdSwitch; // registry values after the run
     unsigned flags;
     const char *expected[MaxExpected];
+    DWORD filler = 0; // FileBytes: comment bytes before the case's own
 };
 
 extern const Case Cases[];
