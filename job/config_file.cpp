@@ -6,64 +6,51 @@ char SmEnableChar;
 char SdHostChar;
 
 static const int SkippedBytes = 9;
-static const int NothingAhead = -2;
 
-// The file read as text mode means it, CR LF as one LF, from a binary
-// stream: the runtime's text mode is one byte off in its position after a
-// CR LF that one of its buffer fills split, and the skip counts file bytes.
-struct TextReader {
-    FILE *file;
-    long long offset;   // file bytes taken
-    int ahead;          // the byte read to look past a CR, until it is taken
-};
-
-static int ReadByte(TextReader *reader)
+// The file is read in binary mode: text mode's position, which the skip
+// relies on, is one byte past after a CR LF that its buffer fills split. A
+// CR LF is one LF for the ID and the value, as in text mode; for the scan
+// itself it makes no difference, since neither byte is a colon.
+static int ReadCharacter(FILE *file, long long *offset)
 {
-    int c = reader->ahead != NothingAhead ? reader->ahead : fgetc(reader->file);
-    reader->ahead = NothingAhead;
-    if (c != EOF)
-        reader->offset++;
-    return c;
-}
-
-static int ReadText(TextReader *reader)
-{
-    int c = ReadByte(reader);
+    int c = fgetc(file);
+    if (c == EOF)
+        return EOF;
+    ++*offset;
     if (c == '\r') {
-        reader->ahead = fgetc(reader->file);
-        if (reader->ahead == '\n')
-            return ReadByte(reader);
+        int next = fgetc(file);
+        if (next == '\n') {
+            ++*offset;
+            return next;
+        }
+        ungetc(next, file);
     }
     return c;
 }
 
 int ScanSettings(FILE *file, SettingsEntryProc onEntry, void *context)
 {
-    TextReader reader = {file, 0, NothingAhead};
+    long long offset = 0;
     int found = 0;
-    while (!feof(file)) {
-        // A failing read need not ever reach the end of the file.
-        if (ferror(file)) {
-            DebugTrace(1, "%s", MsgFileUnreadable);
-            return 0;
-        }
-        if (ReadText(&reader) != ':')
+    // A failing read need not ever reach the end of the file.
+    while (!feof(file) && !ferror(file)) {
+        int c = fgetc(file);
+        offset += c != EOF;
+        if (c != ':')
             continue;
 
-        int id = ReadText(&reader);
+        int id = ReadCharacter(file, &offset);
         DebugTrace(1, "ID Param: %c \n", id);
-        long long idEnd = reader.offset;
+        long long idEnd = offset;
 
         int value = NoEntryValue;
         if (id == '1' || id == '2') {
             // Bytes of the file, so a CR LF among them counts as two.
-            for (int skipped = 0; skipped < SkippedBytes && ReadByte(&reader) != EOF; skipped++)
-                continue;
-            value = ReadText(&reader);
-            if (ferror(file)) {
-                DebugTrace(1, "%s", MsgFileUnreadable);
-                return 0;
-            }
+            char skipped[SkippedBytes];
+            offset += fread(skipped, 1, SkippedBytes, file);
+            value = ReadCharacter(file, &offset);
+            if (ferror(file))
+                break;
             // Entries after the ID '2' entry are only ever seen by a tool.
             if (id == '1') {
                 DebugTrace(1, "SMEnable Value: %c \n", value);
@@ -79,6 +66,10 @@ int ScanSettings(FILE *file, SettingsEntryProc onEntry, void *context)
 
         if (onEntry != NULL ? !onEntry(context, id, idEnd, value) : found)
             break;
+    }
+    if (ferror(file)) {
+        DebugTrace(1, "%s", MsgFileUnreadable);
+        return 0;
     }
     return found;
 }

@@ -378,6 +378,8 @@ int FakeFgetc(FILE *file)
     return fake::CrtGetc(Stream(file));
 }
 
+int FakeUngetc(int c, FILE *file) { return fake::CrtUngetc(c, Stream(file)); }
+
 size_t FakeFread(void *buffer, size_t size, size_t count, FILE *file)
 {
     if (fake::Fails("fread")) {
