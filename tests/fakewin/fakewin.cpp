@@ -107,12 +107,26 @@ static BOOL SetDefaultDllDirectories(DWORD flags)
     return TRUE;
 }
 
+static BOOL GetProcessUserModeExceptionPolicy(DWORD *flags) { return *flags = world.exceptionPolicy, TRUE; }
+
+static BOOL SetProcessUserModeExceptionPolicy(DWORD flags) { return world.exceptionPolicy = flags, TRUE; }
+
+static FARPROC Kernel32Export(const char *name)
+{
+    void (*proc)(void) = NULL;
+    if (world.dllDirectoriesExported && strcmp(name, "SetDefaultDllDirectories") == 0)
+        proc = reinterpret_cast<void (*)(void)>(SetDefaultDllDirectories);
+    else if (world.exceptionPolicyExported && strcmp(name, "GetProcessUserModeExceptionPolicy") == 0)
+        proc = reinterpret_cast<void (*)(void)>(GetProcessUserModeExceptionPolicy);
+    else if (world.exceptionPolicyExported && strcmp(name, "SetProcessUserModeExceptionPolicy") == 0)
+        proc = reinterpret_cast<void (*)(void)>(SetProcessUserModeExceptionPolicy);
+    return reinterpret_cast<FARPROC>(proc);
+}
+
 FARPROC GetProcAddress(HMODULE module, const char *name)
 {
     if (module == reinterpret_cast<HMODULE>(&kernel32))
-        return world.dllDirectoriesExported && strcmp(name, "SetDefaultDllDirectories") == 0
-                   ? reinterpret_cast<FARPROC>(reinterpret_cast<void (*)(void)>(SetDefaultDllDirectories))
-                   : NULL;
+        return Kernel32Export(name);
     if (!world.probeExported || strcmp(name, "CMP_WaitNoPendingInstallEvents") != 0)
         return NULL;
     return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)(void)>(fake::WaitNoPendingInstallEvents));

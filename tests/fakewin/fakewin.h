@@ -52,6 +52,8 @@ struct World {
     bool wow64 = false;          // a 32-bit process on 64-bit Windows
     bool dllDirectoriesExported = true;   // false: before 8 without KB2533623
     std::string dllSearch = "as started";   // what the DLL search was narrowed to
+    bool exceptionPolicyExported = true;    // false: before 7 SP1 without KB976038
+    DWORD exceptionPolicy = 0x3;            // PROCESS_CALLBACK_FILTER_ENABLED and another flag
     DWORD installFlags = 0;      // of every device's install parameters
 
     // The lock Global\quillset as another run left it: made, by
