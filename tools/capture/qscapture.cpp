@@ -144,13 +144,18 @@ static WCHAR *ProgramCommandLine(int skip)
     return line;
 }
 
-// The file CreateProcess will most likely start, for the log and the event.
-static void ProgramPath(const WCHAR *program, WCHAR *path, DWORD size)
+// The program's full path, found once: the log and the event name it, and
+// that very file is started, whatever CreateProcessW's own search would find.
+static int FindProgram(const WCHAR *program, WCHAR *path, DWORD size)
 {
     WCHAR *file;
     DWORD length = SearchPathW(NULL, program, L".exe", size, path, &file);
-    if (length == 0 || length >= size)
-        lstrcpynW(path, program, size);
+    if (length != 0 && length < size)
+        return 1;
+    if (length != 0)
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+    lstrcpynW(path, program, size);
+    return 0;
 }
 
 // Once the run starts, every line goes out through these, never through
@@ -336,7 +341,8 @@ int wmain(int argc, WCHAR **argv)
 
     WCHAR *commandLine = ProgramCommandLine(first - 1);
     static WCHAR programPath[MAX_PATH];
-    ProgramPath(argv[first], programPath, MAX_PATH);
+    int found = FindProgram(argv[first], programPath, MAX_PATH);
+    DWORD findError = GetLastError();
     char version[64];
     ReadFileVersion(programPath, version, sizeof version);
     CaptureRun run;
@@ -372,8 +378,8 @@ int wmain(int argc, WCHAR **argv)
     int detached = 0, code;
     char how[64], outcomeText[256];
     Outcome outcome;
-    if (!RunUnderDebugger(commandLine, NULL, &hooks, &exitCode, &detached)) {
-        DWORD error = GetLastError();
+    if (!found || !RunUnderDebugger(programPath, commandLine, NULL, &hooks, &exitCode, &detached)) {
+        DWORD error = found ? GetLastError() : findError;
         char text[4 * MAX_PATH + 64];
         snprintf(text, sizeof text, "cannot debug %s: error %lu", Narrow(commandLine), error);
         Say(text, 0);
