@@ -156,12 +156,14 @@ const int CaseCount = sizeof Cases / sizeof Cases[0];
 #define LOGGED_TAKEN "\"Found it! \\n\"", "\"Changed State on Device ID \\n\""
 #define LOGGED_REFUSED "\"Found it! \\n\"", "\"CallClassInstaller(REMOVE) failed\\n\""
 #define LOGGED_RETRY "\"Enabling the controller failed, trying again in 1s \\n\""
+#define LOGGED_UNTIL_DISABLED                                                                        \
+    "\"The file 'kvconfig.txt' was opened sucessfully \\n\"", LOGGED_CLOSED, "\"Always config Params \\n\"", \
+        LOGGED_WRITTEN, LOGGED_TAKEN, "\"Device Disabled from RestartDevice \\n\""
 #define STANDIN(scenario, ...)                                                                       \
     {scenario, NO_BYTES(NoDirectory), KeyAbsent, {}, NoValue, NoValue, 0,                             \
-     {"\"The file 'kvconfig.txt' was opened sucessfully \\n\"", LOGGED_CLOSED,                         \
-      "\"Always config Params \\n\"", LOGGED_WRITTEN, LOGGED_TAKEN,                                    \
-      "\"Device Disabled from RestartDevice \\n\"", __VA_ARGS__,                                       \
-      "\"Device Re-Enabled from RestartDevice \\n\""}}
+     {LOGGED_UNTIL_DISABLED, __VA_ARGS__, "\"Device Re-Enabled from RestartDevice \\n\""}}
+#define STANDIN_ENDED(scenario)                                                                      \
+    {scenario, NO_BYTES(NoDirectory), KeyAbsent, {}, NoValue, NoValue, 0, {LOGGED_UNTIL_DISABLED}}
 
 // The administrator's tools. A world of a settings file alone, for qscheck.
 #define FILE_ONLY(text) {"", BYTES(text), KeyAbsent, {}, NoValue, NoValue, 0, {}}
@@ -299,6 +301,13 @@ const ToolCase ToolCases[] = {
      STANDIN("not-running", LOGGED_TAKEN, "\"The controller does not run (problem code 10) \\n\""), 6, 6,
      {ERROR_EVENT("000003ee"), "L\"6\"", "L\"values written, controller does not run (problem code 10)\""},
      "--eventlog", NULL},
+    // A run that ends between its disable and its enable, by itself or in a crash.
+    {"capture.ended_after_disable", Capture, 0, STANDIN_ENDED("ended-after-disable"), 5, 5,
+     {ERROR_EVENT("000003ed"), "L\"5\"", "L\"values written, controller left disabled\""}, "--eventlog", NULL},
+    {"capture.crashed_after_disable", Capture, 0, STANDIN_ENDED("crashed-after-disable"), 5, 5,
+     {ERROR_EVENT("000003ed"), "L\"5\"",
+      "L\"values written, controller left disabled; exit code 3221225477 (0xC0000005)\""},
+     "--eventlog", "exit code 3221225477 (0xC0000005), outcome 5: values written, controller left disabled"},
     {"capture.reboot", Capture, 0,
      STANDIN("reboot", LOGGED_TAKEN, "\"The controller restarts at the next reboot \\n\""), 3010, 3010,
      {WARNING_EVENT("00000faa"), "L\"3010\"", "L\"values written, controller restarts at the next reboot\""},
