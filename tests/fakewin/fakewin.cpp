@@ -11,6 +11,7 @@
 #include "crt_redirect.h"
 #include "crt_stream.h"
 #include "sddl.h"
+#include "winternl.h"
 
 namespace fake {
 
@@ -88,12 +89,14 @@ void OutputDebugStringA(const char *text) { world.log.push_back(text); }
 
 void Sleep(DWORD milliseconds) { world.log.push_back("[sleep " + std::to_string(milliseconds) + "]"); }
 
-static int setupapi, kernel32;
+static int setupapi, kernel32, ntdll;
 
 HMODULE GetModuleHandleA(const char *name)
 {
     if (strcasecmp(name, "kernel32.dll") == 0)
         return reinterpret_cast<HMODULE>(&kernel32);
+    if (strcasecmp(name, "ntdll.dll") == 0)
+        return reinterpret_cast<HMODULE>(&ntdll);
     if (!world.setupapiLoaded || strcasecmp(name, "setupapi.dll") != 0)
         return NULL;
     return reinterpret_cast<HMODULE>(&setupapi);
@@ -107,24 +110,63 @@ static BOOL SetDefaultDllDirectories(DWORD flags)
     return TRUE;
 }
 
+static const NTSTATUS StatusInvalidParameter = static_cast<NTSTATUS>(0xC000000D);
+static const NTSTATUS StatusAccessDenied = static_cast<NTSTATUS>(0xC0000022);
+
+// Refuses what the documented call refuses: a structure of another size, a
+// name that is no counted string, synchronous I/O without SYNCHRONIZE.
+static NTSTATUS NtCreateFile(HANDLE *file, ACCESS_MASK access, OBJECT_ATTRIBUTES *attributes, IO_STATUS_BLOCK *io,
+                             LARGE_INTEGER *, ULONG, ULONG share, ULONG disposition, ULONG options, void *, ULONG)
+{
+    const UNICODE_STRING *name = attributes->ObjectName;
+    if (attributes->Length != sizeof *attributes || name == NULL || name->Length % 2 != 0 ||
+        name->Length > name->MaximumLength ||
+        ((options & FILE_SYNCHRONOUS_IO_NONALERT) && !(access & SYNCHRONIZE)))
+        return StatusInvalidParameter;
+    world.ntCreates.push_back({attributes->RootDirectory, std::u16string(name->Buffer, name->Length / 2),
+                               attributes->Attributes, access, share, disposition, options});
+    if (world.ntCreateStatus < 0)
+        return world.ntCreateStatus;
+    static int opened;
+    world.openHandles++;
+    *file = &opened;
+    io->Status = 0;
+    return 0;
+}
+
+static ULONG RtlNtStatusToDosError(NTSTATUS status)
+{
+    return status == StatusAccessDenied ? ERROR_ACCESS_DENIED : 317;   // else ERROR_MR_MID_NOT_FOUND
+}
+
+template <typename Function>
+static FARPROC Export(Function function)
+{
+    return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)(void)>(function));
+}
+
 static BOOL GetProcessUserModeExceptionPolicy(DWORD *flags) { return *flags = world.exceptionPolicy, TRUE; }
 
 static BOOL SetProcessUserModeExceptionPolicy(DWORD flags) { return world.exceptionPolicy = flags, TRUE; }
 
 static FARPROC Kernel32Export(const char *name)
 {
-    void (*proc)(void) = NULL;
     if (world.dllDirectoriesExported && strcmp(name, "SetDefaultDllDirectories") == 0)
-        proc = reinterpret_cast<void (*)(void)>(SetDefaultDllDirectories);
-    else if (world.exceptionPolicyExported && strcmp(name, "GetProcessUserModeExceptionPolicy") == 0)
-        proc = reinterpret_cast<void (*)(void)>(GetProcessUserModeExceptionPolicy);
-    else if (world.exceptionPolicyExported && strcmp(name, "SetProcessUserModeExceptionPolicy") == 0)
-        proc = reinterpret_cast<void (*)(void)>(SetProcessUserModeExceptionPolicy);
-    return reinterpret_cast<FARPROC>(proc);
+        return Export(SetDefaultDllDirectories);
+    if (world.exceptionPolicyExported && strcmp(name, "GetProcessUserModeExceptionPolicy") == 0)
+        return Export(GetProcessUserModeExceptionPolicy);
+    if (world.exceptionPolicyExported && strcmp(name, "SetProcessUserModeExceptionPolicy") == 0)
+        return Export(SetProcessUserModeExceptionPolicy);
+    return NULL;
 }
 
 FARPROC GetProcAddress(HMODULE module, const char *name)
 {
+    if (module == reinterpret_cast<HMODULE>(&ntdll)) {
+        if (strcmp(name, "NtCreateFile") == 0)
+            return Export(NtCreateFile);
+        return strcmp(name, "RtlNtStatusToDosError") == 0 ? Export(RtlNtStatusToDosError) : NULL;
+    }
     if (module == reinterpret_cast<HMODULE>(&kernel32))
         return Kernel32Export(name);
     if (!world.probeExported || strcmp(name, "CMP_WaitNoPendingInstallEvents") != 0)
@@ -140,7 +182,11 @@ BOOL SetDllDirectoryA(const char *path)
 
 int lstrlenA(const char *text) { return text ? static_cast<int>(strlen(text)) : 0; }
 
+int lstrlenW(const WCHAR *text) { return text ? static_cast<int>(std::char_traits<WCHAR>::length(text)) : 0; }
+
 DWORD GetLastError(void) { return fake::lastError; }
+
+void SetLastError(DWORD error) { fake::lastError = error; }
 
 HLOCAL LocalAlloc(DWORD flags, size_t size)
 {

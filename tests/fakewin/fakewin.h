@@ -29,6 +29,13 @@ struct Device {
     std::deque<std::pair<ULONG, ULONG>> statusFirst;   // status and problem of the first reads
 };
 
+// One call of ntdll's NtCreateFile, as it was made.
+struct NtCreate {
+    HANDLE root;
+    std::u16string name;   // the counted name, its Length bytes
+    DWORD attributes, access, share, disposition, options;
+};
+
 struct Value {
     DWORD type;
     std::string data;
@@ -62,6 +69,9 @@ struct World {
     bool lockByAdministrators = true;
     bool lockHeld = false;
     DWORD lockRelease = WAIT_OBJECT_0;
+
+    std::vector<NtCreate> ntCreates;
+    LONG ntCreateStatus = 0;   // what NtCreateFile answers a valid call
 
     // "Name" fails every call of that name, "Name#n" only its n-th call.
     std::set<std::string> failing;

@@ -12,6 +12,8 @@
 
 typedef int BOOL;
 typedef unsigned char BYTE;
+typedef unsigned short USHORT;
+typedef char16_t WCHAR;   // two bytes, as on Windows
 typedef unsigned int DWORD;
 typedef int LONG;
 typedef uintptr_t ULONG_PTR;
@@ -39,7 +41,9 @@ typedef struct {
 #define ERROR_INVALID_DATA 13
 #define ERROR_INVALID_PARAMETER 87
 #define ERROR_INSUFFICIENT_BUFFER 122
+#define ERROR_PROC_NOT_FOUND 127
 #define ERROR_ALREADY_EXISTS 183
+#define ERROR_FILENAME_EXCED_RANGE 206
 #define ERROR_NO_MORE_ITEMS 259
 #define ERROR_INVALID_USER_BUFFER 1784
 
@@ -59,6 +63,12 @@ typedef struct {
 #define LMEM_ZEROINIT 0x40
 #define LOAD_LIBRARY_SEARCH_SYSTEM32 0x800
 #define INVALID_HANDLE_VALUE ((HANDLE)(intptr_t)-1)
+#define FILE_APPEND_DATA 0x4
+#define FILE_READ_ATTRIBUTES 0x80
+#define SYNCHRONIZE 0x100000
+#define FILE_SHARE_READ 0x1
+#define FILE_SHARE_WRITE 0x2
+#define FILE_ATTRIBUTE_NORMAL 0x80
 #define ZeroMemory(p, n) memset((p), 0, (n))
 
 DWORD GetCurrentDirectoryA(DWORD size, char *buffer);
@@ -70,7 +80,9 @@ HMODULE GetModuleHandleA(const char *name);
 FARPROC GetProcAddress(HMODULE module, const char *name);
 BOOL SetDllDirectoryA(const char *path);
 int lstrlenA(const char *text);
+int lstrlenW(const WCHAR *text);
 DWORD GetLastError(void);
+void SetLastError(DWORD error);
 HLOCAL LocalAlloc(DWORD flags, size_t size);
 HLOCAL LocalFree(HLOCAL memory);
 HANDLE GetCurrentProcess(void);
