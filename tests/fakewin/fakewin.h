@@ -27,6 +27,13 @@ struct Device {
     ULONG problem = 0;
     bool statusStub = false;
     std::deque<std::pair<ULONG, ULONG>> statusFirst;   // status and problem of the first reads
+    // Disabled through the class installer, per scope: in every hardware
+    // profile (global) or in the current one (config-specific). Either one
+    // disables the device, whatever the status above says.
+    bool disabledGlobally = false;
+    bool disabledInProfile = false;
+    DWORD installFlags = 0;   // what the class installer set in this device set
+    std::string instanceId;   // "": PCI\STANDIN\<index>
 };
 
 // One call of ntdll's NtCreateFile, as it was made.
@@ -51,6 +58,15 @@ struct World {
     bool keyExists = true;
     REGSAM keyGrants = KEY_ALL_ACCESS;   // what the key's ACL allows us
     std::map<std::string, Value> values;
+    // HKLM\SOFTWARE\quillset, in the 64-bit view; a 32-bit process on
+    // 64-bit Windows that does not ask for that view gets the 32-bit one.
+    bool recordKeyExists = false;
+    std::map<std::string, Value> record, record32;
+
+    // The clock: UTC as a FILETIME, and milliseconds since the machine
+    // started. Sleep moves both.
+    ULONGLONG now = 134100000000000000ull;
+    ULONGLONG uptimeMs = 3600000;
 
     bool setupapiLoaded = true;
     bool probeExported = true;
@@ -61,7 +77,7 @@ struct World {
     std::string dllSearch = "as started";   // what the DLL search was narrowed to
     bool exceptionPolicyExported = true;    // false: before 7 SP1 without KB976038
     DWORD exceptionPolicy = 0x3;            // PROCESS_CALLBACK_FILTER_ENABLED and another flag
-    DWORD installFlags = 0;      // of every device's install parameters
+    DWORD installFlags = 0;      // of every device's install parameters, besides its own
 
     // The lock Global\quillset as another run left it: made, by
     // Administrators or a user, held, and what waiting for it ends in.
