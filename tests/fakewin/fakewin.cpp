@@ -9,6 +9,7 @@
 
 #include "aclapi.h"
 #include "crt_redirect.h"
+#include "crt_stream.h"
 #include "sddl.h"
 #include "winternl.h"
 
@@ -158,6 +159,21 @@ static FARPROC Export(Function function)
     return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)(void)>(function));
 }
 
+static BOOL GetProcessUserModeExceptionPolicy(DWORD *flags) { return *flags = world.exceptionPolicy, TRUE; }
+
+static BOOL SetProcessUserModeExceptionPolicy(DWORD flags) { return world.exceptionPolicy = flags, TRUE; }
+
+static FARPROC Kernel32Export(const char *name)
+{
+    if (world.dllDirectoriesExported && strcmp(name, "SetDefaultDllDirectories") == 0)
+        return Export(SetDefaultDllDirectories);
+    if (world.exceptionPolicyExported && strcmp(name, "GetProcessUserModeExceptionPolicy") == 0)
+        return Export(GetProcessUserModeExceptionPolicy);
+    if (world.exceptionPolicyExported && strcmp(name, "SetProcessUserModeExceptionPolicy") == 0)
+        return Export(SetProcessUserModeExceptionPolicy);
+    return NULL;
+}
+
 FARPROC GetProcAddress(HMODULE module, const char *name)
 {
     if (module == reinterpret_cast<HMODULE>(&ntdll)) {
@@ -166,9 +182,7 @@ FARPROC GetProcAddress(HMODULE module, const char *name)
         return strcmp(name, "RtlNtStatusToDosError") == 0 ? Export(RtlNtStatusToDosError) : NULL;
     }
     if (module == reinterpret_cast<HMODULE>(&kernel32))
-        return world.dllDirectoriesExported && strcmp(name, "SetDefaultDllDirectories") == 0
-                   ? reinterpret_cast<FARPROC>(reinterpret_cast<void (*)(void)>(SetDefaultDllDirectories))
-                   : NULL;
+        return Kernel32Export(name);
     if (!world.probeExported || strcmp(name, "CMP_WaitNoPendingInstallEvents") != 0)
         return NULL;
     return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)(void)>(fake::WaitNoPendingInstallEvents));
@@ -512,19 +526,9 @@ CONFIGRET CM_Get_DevNode_Status(ULONG *status, ULONG *problem, DEVINST devInst, 
     return CR_SUCCESS;
 }
 
-// The settings stream, read the way the Windows runtime reads text mode:
-// CR LF comes out as one line feed, while positions stay byte offsets.
-// Binary mode ("rb") hands out the bytes as they are.
+// The settings stream, read through msvcrt's buffer as on Windows and Wine.
 
-struct FakeFile {
-    std::string bytes;
-    bool binary;
-    size_t position;
-    bool eof;
-    bool error;
-};
-
-static FakeFile *Stream(FILE *file) { return reinterpret_cast<FakeFile *>(file); }
+static fake::CrtFile *Stream(FILE *file) { return reinterpret_cast<fake::CrtFile *>(file); }
 
 FILE *FakeFopen(const char *name, const char *mode)
 {
@@ -534,54 +538,44 @@ FILE *FakeFopen(const char *name, const char *mode)
     if (fake::Fails("fopen") || found == world.files.end())
         return NULL;
     world.openFiles++;
-    return reinterpret_cast<FILE *>(new FakeFile{found->second, strchr(mode, 'b') != NULL, 0, false, false});
+    fake::CrtFile *file = new fake::CrtFile;
+    file->bytes = found->second;
+    file->text = strchr(mode, 'b') == NULL;
+    file->buffering = world.crt;
+    return reinterpret_cast<FILE *>(file);
 }
 
 int FakeFgetc(FILE *file)
 {
-    FakeFile *f = Stream(file);
     if (fake::Fails("fgetc")) {
-        f->error = true;
+        Stream(file)->error = true;
         return EOF;
     }
-    if (f->position >= f->bytes.size()) {
-        f->eof = true;
-        return EOF;
-    }
-    unsigned char c = f->bytes[f->position++];
-    if (!f->binary && c == '\r' && f->position < f->bytes.size() && f->bytes[f->position] == '\n')
-        c = f->bytes[f->position++];
-    return c;
+    return fake::CrtGetc(Stream(file));
 }
+
+int FakeUngetc(int c, FILE *file) { return fake::CrtUngetc(c, Stream(file)); }
 
 size_t FakeFread(void *buffer, size_t size, size_t count, FILE *file)
 {
-    FakeFile *f = Stream(file);
     if (fake::Fails("fread")) {
-        f->error = true;
+        Stream(file)->error = true;
         return 0;
     }
-    size_t left = f->position < f->bytes.size() ? f->bytes.size() - f->position : 0;
-    size_t items = size ? std::min(count, left / size) : 0;
-    memcpy(buffer, f->bytes.data() + f->position, items * size);
-    f->position += items * size;
-    f->eof = items < count;
-    return items;
+    return fake::CrtRead(Stream(file), buffer, size, count);
 }
 
 int FakeFeof(FILE *file) { return Stream(file)->eof; }
 
 int FakeFerror(FILE *file) { return Stream(file)->error; }
 
-long long FakeFtelli64(FILE *file) { return fake::Fails("_ftelli64") ? -1 : Stream(file)->position; }
+long long FakeFtelli64(FILE *file) { return fake::Fails("_ftelli64") ? -1 : fake::CrtTell(Stream(file)); }
 
 int FakeFseeki64(FILE *file, long long offset, int origin)
 {
-    if (fake::Fails("_fseeki64") || origin != SEEK_SET || offset < 0)
+    if (fake::Fails("_fseeki64") || origin != SEEK_SET)
         return -1;
-    Stream(file)->position = offset;
-    Stream(file)->eof = false;
-    return 0;
+    return fake::CrtSeek(Stream(file), offset);
 }
 
 int FakeFclose(FILE *file)

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "cfgmgr32.h"
+#include "crt_stream.h"
 #include "setupapi.h"
 
 namespace fake {
@@ -52,6 +53,7 @@ struct World {
     std::string windowsDirectory = "C:\\windows";
     std::set<std::string> directories = {"C:\\windows\\kvinst"};
     std::map<std::string, std::string> files;   // full path -> bytes
+    CrtBuffering crt;   // how the C runtime fills its buffer from them
 
     bool keyExists = true;
     REGSAM keyGrants = KEY_ALL_ACCESS;   // what the key's ACL allows us
@@ -73,6 +75,8 @@ struct World {
     bool wow64 = false;          // a 32-bit process on 64-bit Windows
     bool dllDirectoriesExported = true;   // false: before 8 without KB2533623
     std::string dllSearch = "as started";   // what the DLL search was narrowed to
+    bool exceptionPolicyExported = true;    // false: before 7 SP1 without KB976038
+    DWORD exceptionPolicy = 0x3;            // PROCESS_CALLBACK_FILTER_ENABLED and another flag
     DWORD installFlags = 0;      // of every device's install parameters, besides its own
 
     // The lock Global\quillset as another run left it: made, by
