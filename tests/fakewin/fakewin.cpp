@@ -37,9 +37,14 @@ std::vector<std::string> Messages()
 // Counts the call and says whether the world wants it to fail.
 static bool Fails(const char *name)
 {
-    std::string key = std::string(name) + "#" + std::to_string(++world.callCounts[name]);
-    world.calls.push_back(key);
-    return world.failing.count(name) || world.failing.count(key);
+    // Without a string made for the lookup: the stream counts every character.
+    auto count = world.callCounts.find(name);
+    if (count == world.callCounts.end())
+        count = world.callCounts.emplace(name, 0).first;
+    std::string key = count->first + '#' + std::to_string(++count->second);
+    bool fails = !world.failing.empty() && (world.failing.count(count->first) || world.failing.count(key));
+    world.calls.push_back(std::move(key));
+    return fails;
 }
 
 static DWORD CopyPath(const std::string &path, char *buffer, DWORD size)
@@ -83,9 +88,18 @@ BOOL SetCurrentDirectoryA(const char *path)
     return TRUE;
 }
 
-void OutputDebugStringA(const char *text) { world.log.push_back(text); }
+void OutputDebugStringA(const char *text)
+{
+    world.log.push_back(text);
+    if (world.afterMessage)
+        world.afterMessage();
+}
 
-void Sleep(DWORD milliseconds) { world.log.push_back("[sleep " + std::to_string(milliseconds) + "]"); }
+void Sleep(DWORD milliseconds)
+{
+    world.log.push_back("[sleep " + std::to_string(milliseconds) + "]");
+    world.clockMs += milliseconds;
+}
 
 static int setupapi, kernel32;
 
@@ -219,7 +233,8 @@ LONG RegOpenKeyExA(HKEY root, const char *subkey, DWORD options, REGSAM access, 
     world.keyOpens++;
     if (fake::Fails("RegOpenKeyExA"))
         return world.keyOpenError;
-    if (root != HKEY_LOCAL_MACHINE || strcasecmp(subkey, fake::ParametersKey) != 0 || !world.keyExists)
+    if (root != HKEY_LOCAL_MACHINE || strcasecmp(subkey, fake::ParametersKey) != 0 || !world.keyExists ||
+        world.clockMs < world.keyAppearsMs)
         return ERROR_FILE_NOT_FOUND;
     if (options != 0)
         return ERROR_INVALID_PARAMETER;

@@ -40,6 +40,7 @@ struct World {
     std::map<std::string, std::string> files;   // full path -> bytes
 
     bool keyExists = true;
+    DWORD keyAppearsMs = 0;   // a driver's installer makes it so late
     REGSAM keyGrants = KEY_ALL_ACCESS;   // what the key's ACL allows us
     std::map<std::string, Value> values;
 
@@ -66,8 +67,11 @@ struct World {
 
     // What happened. The log holds every debugger message and "[sleep N]".
     std::vector<std::string> log;
+    DWORD clockMs = 0;   // the time slept
+    // Called after each debugger message, to end the run there, for example.
+    void (*afterMessage)(void) = nullptr;
     std::vector<std::string> calls;   // "Name#n" of every call that can fail
-    std::map<std::string, int> callCounts;
+    std::map<std::string, int, std::less<>> callCounts;
     std::vector<SP_PROPCHANGE_PARAMS> classInstallParams;
     std::vector<std::pair<DWORD, DWORD>> stateChanges;   // device index, state
     int keyOpens = 0;
