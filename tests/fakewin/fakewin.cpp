@@ -9,6 +9,7 @@
 
 #include "aclapi.h"
 #include "crt_redirect.h"
+#include "crt_stream.h"
 #include "sddl.h"
 
 namespace fake {
@@ -364,19 +365,9 @@ CONFIGRET CM_Get_DevNode_Status(ULONG *status, ULONG *problem, DEVINST devInst, 
     return CR_SUCCESS;
 }
 
-// The settings stream, read the way the Windows runtime reads text mode:
-// CR LF comes out as one line feed, while positions stay byte offsets.
-// Binary mode ("rb") hands out the bytes as they are.
+// The settings stream, read through msvcrt's buffer as on Windows and Wine.
 
-struct FakeFile {
-    std::string bytes;
-    bool binary;
-    size_t position;
-    bool eof;
-    bool error;
-};
-
-static FakeFile *Stream(FILE *file) { return reinterpret_cast<FakeFile *>(file); }
+static fake::CrtFile *Stream(FILE *file) { return reinterpret_cast<fake::CrtFile *>(file); }
 
 FILE *FakeFopen(const char *name, const char *mode)
 {
@@ -386,54 +377,42 @@ FILE *FakeFopen(const char *name, const char *mode)
     if (fake::Fails("fopen") || found == world.files.end())
         return NULL;
     world.openFiles++;
-    return reinterpret_cast<FILE *>(new FakeFile{found->second, strchr(mode, 'b') != NULL, 0, false, false});
+    fake::CrtFile *file = new fake::CrtFile;
+    file->bytes = found->second;
+    file->text = strchr(mode, 'b') == NULL;
+    file->buffering = world.crt;
+    return reinterpret_cast<FILE *>(file);
 }
 
 int FakeFgetc(FILE *file)
 {
-    FakeFile *f = Stream(file);
     if (fake::Fails("fgetc")) {
-        f->error = true;
+        Stream(file)->error = true;
         return EOF;
     }
-    if (f->position >= f->bytes.size()) {
-        f->eof = true;
-        return EOF;
-    }
-    unsigned char c = f->bytes[f->position++];
-    if (!f->binary && c == '\r' && f->position < f->bytes.size() && f->bytes[f->position] == '\n')
-        c = f->bytes[f->position++];
-    return c;
+    return fake::CrtGetc(Stream(file));
 }
 
 size_t FakeFread(void *buffer, size_t size, size_t count, FILE *file)
 {
-    FakeFile *f = Stream(file);
     if (fake::Fails("fread")) {
-        f->error = true;
+        Stream(file)->error = true;
         return 0;
     }
-    size_t left = f->position < f->bytes.size() ? f->bytes.size() - f->position : 0;
-    size_t items = size ? std::min(count, left / size) : 0;
-    memcpy(buffer, f->bytes.data() + f->position, items * size);
-    f->position += items * size;
-    f->eof = items < count;
-    return items;
+    return fake::CrtRead(Stream(file), buffer, size, count);
 }
 
 int FakeFeof(FILE *file) { return Stream(file)->eof; }
 
 int FakeFerror(FILE *file) { return Stream(file)->error; }
 
-long long FakeFtelli64(FILE *file) { return fake::Fails("_ftelli64") ? -1 : Stream(file)->position; }
+long long FakeFtelli64(FILE *file) { return fake::Fails("_ftelli64") ? -1 : fake::CrtTell(Stream(file)); }
 
 int FakeFseeki64(FILE *file, long long offset, int origin)
 {
-    if (fake::Fails("_fseeki64") || origin != SEEK_SET || offset < 0)
+    if (fake::Fails("_fseeki64") || origin != SEEK_SET)
         return -1;
-    Stream(file)->position = offset;
-    Stream(file)->eof = false;
-    return 0;
+    return fake::CrtSeek(Stream(file), offset);
 }
 
 int FakeFclose(FILE *file)

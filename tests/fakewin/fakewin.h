@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "cfgmgr32.h"
+#include "crt_stream.h"
 #include "setupapi.h"
 
 namespace fake {
@@ -38,6 +39,7 @@ struct World {
     std::string windowsDirectory = "C:\\windows";
     std::set<std::string> directories = {"C:\\windows\\kvinst"};
     std::map<std::string, std::string> files;   // full path -> bytes
+    CrtBuffering crt;   // how the C runtime fills its buffer from them
 
     bool keyExists = true;
     DWORD keyAppearsMs = 0;   // a driver's installer makes it so late
