@@ -270,6 +270,9 @@ HDEVINFO SetupDiGetClassDevsA(const GUID *classGuid, const char *enumerator, voi
         flags != (DIGCF_PRESENT | DIGCF_ALLCLASSES))
         return INVALID_HANDLE_VALUE;
     world.openSets++;
+    // Install parameters belong to the elements of one set.
+    for (fake::Device &d : world.devices)
+        d.installFlags = 0;
     return &set;
 }
 
@@ -324,20 +327,36 @@ BOOL SetupDiSetClassInstallParamsA(HDEVINFO, SP_DEVINFO_DATA *, SP_CLASSINSTALL_
     return TRUE;
 }
 
+// The property change acts on the scope of the parameters set last: a
+// global change on every hardware profile's flag, a config-specific one on
+// the current profile's. A config-specific enable of a device that is still
+// disabled globally leaves it disabled and asks for a reboot (so Microsoft's
+// devcon sample notes; a global enable never does).
 BOOL SetupDiCallClassInstaller(DI_FUNCTION function, HDEVINFO, SP_DEVINFO_DATA *device)
 {
     if (fake::Fails("SetupDiCallClassInstaller") || function != DIF_PROPERTYCHANGE ||
         world.classInstallParams.empty())
         return FALSE;
-    world.stateChanges.emplace_back(device->DevInst, world.classInstallParams.back().StateChange);
+    const SP_PROPCHANGE_PARAMS &params = world.classInstallParams.back();
+    fake::Device &d = world.devices.at(device->DevInst);
+    bool global = params.Scope == DICS_FLAG_GLOBAL;
+    if ((!global && params.Scope != DICS_FLAG_CONFIGSPECIFIC) || params.HwProfile != 0 ||
+        (params.StateChange != DICS_ENABLE && params.StateChange != DICS_DISABLE)) {
+        fake::lastError = ERROR_INVALID_PARAMETER;
+        return FALSE;
+    }
+    (global ? d.disabledGlobally : d.disabledInProfile) = params.StateChange == DICS_DISABLE;
+    if (params.StateChange == DICS_ENABLE && !global && d.disabledGlobally)
+        d.installFlags |= DI_NEEDREBOOT;
+    world.stateChanges.emplace_back(device->DevInst, params.StateChange);
     return TRUE;
 }
 
-BOOL SetupDiGetDeviceInstallParamsA(HDEVINFO, SP_DEVINFO_DATA *, SP_DEVINSTALL_PARAMS_A *params)
+BOOL SetupDiGetDeviceInstallParamsA(HDEVINFO, SP_DEVINFO_DATA *device, SP_DEVINSTALL_PARAMS_A *params)
 {
     if (fake::Fails("SetupDiGetDeviceInstallParamsA") || params->cbSize != sizeof *params)
         return FALSE;
-    params->Flags = world.installFlags;
+    params->Flags = world.installFlags | (device != NULL ? world.devices.at(device->DevInst).installFlags : 0);
     return TRUE;
 }
 
@@ -354,7 +373,10 @@ CONFIGRET CM_Get_DevNode_Status(ULONG *status, ULONG *problem, DEVINST devInst, 
     fake::Device &d = world.devices[devInst];
     if (d.statusStub)
         return CR_SUCCESS;
-    if (!d.statusFirst.empty()) {
+    if (d.disabledGlobally || d.disabledInProfile) {
+        *status = DN_HAS_PROBLEM;
+        *problem = CM_PROB_DISABLED;
+    } else if (!d.statusFirst.empty()) {
         *status = d.statusFirst.front().first;
         *problem = d.statusFirst.front().second;
         d.statusFirst.pop_front();

@@ -27,6 +27,12 @@ struct Device {
     ULONG problem = 0;
     bool statusStub = false;
     std::deque<std::pair<ULONG, ULONG>> statusFirst;   // status and problem of the first reads
+    // Disabled through the class installer, per scope: in every hardware
+    // profile (global) or in the current one (config-specific). Either one
+    // disables the device, whatever the status above says.
+    bool disabledGlobally = false;
+    bool disabledInProfile = false;
+    DWORD installFlags = 0;   // what the class installer set in this device set
 };
 
 struct Value {
@@ -53,7 +59,7 @@ struct World {
     bool wow64 = false;          // a 32-bit process on 64-bit Windows
     bool dllDirectoriesExported = true;   // false: before 8 without KB2533623
     std::string dllSearch = "as started";   // what the DLL search was narrowed to
-    DWORD installFlags = 0;      // of every device's install parameters
+    DWORD installFlags = 0;      // of every device's install parameters, besides its own
 
     // The lock Global\quillset as another run left it: made, by
     // Administrators or a user, held, and what waiting for it ends in.

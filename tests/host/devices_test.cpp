@@ -41,6 +41,35 @@ TEST_F(Devices, PropertyChangeRecordIsGlobalThenConfigSpecific)
     }
 }
 
+// The stand-in's class installer keeps a disable per scope: the job's
+// change is config-specific, so it cannot undo a disable of every profile.
+TEST_F(Devices, ConfigSpecificEnableLeavesAGlobalDisable)
+{
+    const char *reboot = "The controller restarts at the next reboot \n";
+    const struct {
+        bool global, inProfile;
+        Log log;
+        DeviceState after;
+    } table[] = {
+        {true, false, {"Found it! \n", "Changed State on Device ID \n", reboot}, DeviceDisabled},
+        {false, true, {"Found it! \n", "Changed State on Device ID \n", "The controller runs again \n"}, DeviceRunning},
+    };
+    for (const auto &row : table) {
+        SetUp();
+        AddDevice(Ids(ControllerId()));
+        fake::world.devices[0].disabledGlobally = row.global;
+        fake::world.devices[0].disabledInProfile = row.inProfile;
+        EXPECT_EQ(ChangeDeviceState(Prefix, DICS_ENABLE, PrefixLength), 1);
+        EXPECT_EQ(fake::world.log, row.log) << row.global;
+        DWORD problem;
+        EXPECT_EQ(ReadControllerState(&problem), row.after) << row.global;
+    }
+    EXPECT_EQ(Disable(), 1);
+    DWORD problem;
+    EXPECT_EQ(ReadControllerState(&problem), DeviceDisabled);
+    EXPECT_EQ(problem, static_cast<DWORD>(CM_PROB_DISABLED));
+}
+
 TEST_F(Devices, WhichIdsMatch)
 {
     const struct {
