@@ -4,6 +4,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <strings.h>
+#include <wchar.h>
 
 #include <algorithm>
 
@@ -260,6 +261,47 @@ LONG RegCloseKey(HKEY key)
     delete reinterpret_cast<int *>(key);
     return ERROR_SUCCESS;
 }
+
+// The event log.
+
+int MultiByteToWideChar(unsigned, DWORD, const char *text, int, WCHAR *out, int outSize)
+{
+    int length = 0;
+    for (; length + 1 < outSize && text[length]; length++)
+        out[length] = static_cast<unsigned char>(text[length]);
+    out[length] = 0;
+    return length + 1;
+}
+
+static int eventSource;
+
+HANDLE RegisterEventSourceW(const WCHAR *server, const WCHAR *source)
+{
+    return server == NULL && wcscmp(source, L"quillset") == 0 ? &eventSource : NULL;
+}
+
+BOOL ReportEventW(HANDLE source, WORD type, WORD, DWORD id, PSID, WORD, DWORD, const WCHAR **, void *)
+{
+    if (source != &eventSource)
+        return FALSE;
+    world.events.emplace_back(type, id);
+    return TRUE;
+}
+
+BOOL DeregisterEventSource(HANDLE source) { return source == &eventSource; }
+
+void SetLastError(DWORD error) { fake::lastError = error; }
+
+DWORD GetModuleFileNameW(HMODULE, WCHAR *, DWORD) { return 0; }
+
+LONG RegCreateKeyExW(HKEY, const WCHAR *, DWORD, WCHAR *, DWORD, REGSAM, SECURITY_ATTRIBUTES *, HKEY *, DWORD *)
+{
+    return ERROR_CALL_NOT_IMPLEMENTED;
+}
+
+LONG RegSetValueExW(HKEY, const WCHAR *, DWORD, DWORD, const BYTE *, DWORD) { return ERROR_CALL_NOT_IMPLEMENTED; }
+
+LONG RegDeleteKeyW(HKEY, const WCHAR *) { return ERROR_CALL_NOT_IMPLEMENTED; }
 
 // SetupAPI: one device set at a time over world.devices.
 

@@ -90,6 +90,7 @@ struct World {
     int openHandles = 0;
     int lockOwned = 0;   // how often we hold it
     std::vector<std::string> fileModes;   // of every open, in order
+    std::vector<std::pair<WORD, DWORD>> events;   // type and ID of every event reported
 };
 
 extern World world;
