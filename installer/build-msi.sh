@@ -64,17 +64,18 @@ if grep -Eq 'WARNING|CRITICAL' "$log"; then
   echo "build-msi: wixl ignored part of quillset.wxs" >&2
   exit 1
 fi
-# What wixl 0.101 cannot say: public properties that reach the installer
-# service in managed and elevated installs (else it drops them and the
-# package ignores them), EventMessageFile as REG_EXPAND_SZ ("#%"), a
+# What wixl 0.101 cannot say: EventMessageFile as REG_EXPAND_SZ ("#%"), a
 # registry key without the trailing backslash that wixl appends, the key of
 # the reboot mark (reboot_mark.h), made at the install and deleted with all
-# its values at the removal ("*"), and the rollback and commit actions (a
-# DLL from the Binary table, in the script, without impersonation, result
+# its values at the removal ("*"), the rollback and commit actions (a DLL
+# from the Binary table, in the script, without impersonation, result
 # ignored: 1 + 0x400 + 0x800 + 0x40, and 0x100 for rollback or 0x200 for
-# commit).
+# commit), and the error action that refuses another folder (19: its text
+# the message, no source). SecureCustomProperties stays as wixl makes it,
+# the upgrade's properties only: any other property listed there a standard
+# user could set in an elevated maintenance install.
 queries=(
-  "UPDATE \`Property\` SET \`Value\`='WIX_DOWNGRADE_DETECTED;WIX_UPGRADE_DETECTED;SMENABLE;SDSWITCH;APPLY' WHERE \`Property\`='SecureCustomProperties'"
+  "UPDATE \`CustomAction\` SET \`Type\`=19, \`Source\`='' WHERE \`Action\`='OtherFolder'"
   "UPDATE \`Registry\` SET \`Value\`='#%[#qscapture.exe]' WHERE \`Name\`='EventMessageFile'"
   "UPDATE \`CustomAction\` SET \`Type\`=3393 WHERE \`Action\`='RestoreSettings'"
   "UPDATE \`CustomAction\` SET \`Type\`=3649 WHERE \`Action\`='ForgetSettings'"

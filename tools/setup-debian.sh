@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # Installs the build and test toolchain on Debian 12 or 13. Safe to run
 # again: it only touches apt when a package is missing. As root it needs no
-# sudo (a bare container or chroot has none).
+# sudo (a bare container or chroot has none). A registry between two syncs
+# is ridden out as tools/apt-install.sh says.
 set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+. "$top/tools/apt-install.sh"
 
 packages=(
   cmake make g++ googletest libgtest-dev
@@ -21,7 +24,6 @@ fi
 
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
   $sudo dpkg --add-architecture i386
-  need_update=1
 fi
 
 missing=()
@@ -29,10 +31,10 @@ for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
 
-if [ "${#missing[@]}" -gt 0 ] || [ -n "${need_update:-}" ]; then
-  $sudo apt-get update -qq
-fi
+# Written again by every set-up that cannot install wine32.
+wine32_note=$top/build/wine32-missing.txt
+rm -f "$wine32_note"
 if [ "${#missing[@]}" -gt 0 ]; then
-  echo "setup: installing ${missing[*]}"
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  codename=$(. /etc/os-release 2> /dev/null && echo "${VERSION_CODENAME:-}") || codename=
+  apt_install "$codename" "${missing[@]}"
 fi

@@ -8,6 +8,10 @@
 # i386 programs at all: there a 64-bit prefix still works through the 64-bit
 # loader, and a 32-bit Windows program cannot run.
 #
+# Where wine32 is missing (tools/setup-debian.sh could not install it from a
+# registry between two syncs), the same holds, and the reason is the one the
+# set-up wrote to build/wine32-missing.txt.
+#
 # QUILLSET_PROGRAM_ARCH (win32 or win64, default WINEARCH) tells which kind
 # of program is to run: a 32-bit one needs the i386 loader in either prefix.
 # Sets WINE_UNAVAILABLE to the reason when nothing can run it here.
@@ -23,13 +27,16 @@ export LC_ALL=C.UTF-8
 WINE_UNAVAILABLE=
 if ! command -v wine > /dev/null 2>&1; then
   WINE_UNAVAILABLE="wine is not installed"
-elif /usr/lib/wine/wine --version > /dev/null 2>&1 || [ ! -e /usr/lib/wine/wine ]; then
+elif /usr/lib/wine/wine --version > /dev/null 2>&1 || { [ ! -e /usr/lib/wine/wine ] && [ ! -e /usr/lib/wine/wine64 ]; }; then
   WINE=wine
 elif [ "${WINEARCH:-win32}" = win64 ] && [ "${QUILLSET_PROGRAM_ARCH:-$WINEARCH}" = win64 ] &&
   /usr/lib/wine/wine64 --version > /dev/null 2>&1; then
   WINE=/usr/lib/wine/wine64
   WINELOADER=$WINE
   export WINELOADER
+elif [ ! -e /usr/lib/wine/wine ]; then
+  WINE_UNAVAILABLE=$(cat "$(dirname "${BASH_SOURCE[0]}")/../build/wine32-missing.txt" 2> /dev/null) ||
+    WINE_UNAVAILABLE="32-bit Wine (wine32:i386) is not installed (tools/setup-debian.sh installs it)"
 else
   WINE_UNAVAILABLE="this Linux machine cannot execute i386 programs, so Wine cannot run 32-bit Windows programs here"
 fi

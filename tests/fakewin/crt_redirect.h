@@ -7,6 +7,7 @@
 
 FILE *FakeFopen(const char *name, const char *mode);
 int FakeFgetc(FILE *file);
+int FakeUngetc(int c, FILE *file);
 size_t FakeFread(void *buffer, size_t size, size_t count, FILE *file);
 int FakeFeof(FILE *file);
 int FakeFerror(FILE *file);
@@ -16,6 +17,7 @@ int FakeFseeki64(FILE *file, long long offset, int origin);
 
 #define fopen FakeFopen
 #define fgetc FakeFgetc
+#define ungetc FakeUngetc
 #define fread FakeFread
 #define feof FakeFeof
 #define ferror FakeFerror

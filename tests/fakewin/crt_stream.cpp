@@ -60,6 +60,19 @@ int CrtGetc(CrtFile *f)
     return static_cast<unsigned char>(f->buffer[f->next++]);
 }
 
+// One character back into the buffer, in front of the next; EOF is refused.
+int CrtUngetc(int c, CrtFile *f)
+{
+    if (c == EOF)
+        return EOF;
+    if (f->next > 0)
+        f->buffer[--f->next] = static_cast<char>(c);
+    else
+        f->buffer.insert(0, 1, static_cast<char>(c));
+    f->eof = false;
+    return c;
+}
+
 size_t CrtRead(CrtFile *f, void *out, size_t size, size_t count)
 {
     unsigned char *bytes = static_cast<unsigned char *>(out);

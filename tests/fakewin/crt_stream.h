@@ -36,8 +36,9 @@ struct CrtFile {
     bool eof = false, error = false;
 };
 
-// fgetc, fread, _ftelli64 and _fseeki64 with SEEK_SET.
+// fgetc, ungetc, fread, _ftelli64 and _fseeki64 with SEEK_SET.
 int CrtGetc(CrtFile *file);
+int CrtUngetc(int c, CrtFile *file);
 size_t CrtRead(CrtFile *file, void *out, size_t size, size_t count);
 long long CrtTell(CrtFile *file);
 int CrtSeek(CrtFile *file, long long offset);

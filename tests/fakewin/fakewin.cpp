@@ -4,7 +4,6 @@
 #include <stdlib.h>
 #include <string.h>
 #include <strings.h>
-#include <wchar.h>
 
 #include <algorithm>
 
@@ -12,6 +11,7 @@
 #include "crt_redirect.h"
 #include "crt_stream.h"
 #include "sddl.h"
+#include "winternl.h"
 
 namespace fake {
 
@@ -103,12 +103,14 @@ void Sleep(DWORD milliseconds)
     world.clockMs += milliseconds;
 }
 
-static int setupapi, kernel32;
+static int setupapi, kernel32, ntdll;
 
 HMODULE GetModuleHandleA(const char *name)
 {
     if (strcasecmp(name, "kernel32.dll") == 0)
         return reinterpret_cast<HMODULE>(&kernel32);
+    if (strcasecmp(name, "ntdll.dll") == 0)
+        return reinterpret_cast<HMODULE>(&ntdll);
     if (!world.setupapiLoaded || strcasecmp(name, "setupapi.dll") != 0)
         return NULL;
     return reinterpret_cast<HMODULE>(&setupapi);
@@ -122,12 +124,65 @@ static BOOL SetDefaultDllDirectories(DWORD flags)
     return TRUE;
 }
 
+static const NTSTATUS StatusInvalidParameter = static_cast<NTSTATUS>(0xC000000D);
+static const NTSTATUS StatusAccessDenied = static_cast<NTSTATUS>(0xC0000022);
+
+// Refuses what the documented call refuses: a structure of another size, a
+// name that is no counted string, synchronous I/O without SYNCHRONIZE.
+static NTSTATUS NtCreateFile(HANDLE *file, ACCESS_MASK access, OBJECT_ATTRIBUTES *attributes, IO_STATUS_BLOCK *io,
+                             LARGE_INTEGER *, ULONG, ULONG share, ULONG disposition, ULONG options, void *, ULONG)
+{
+    const UNICODE_STRING *name = attributes->ObjectName;
+    if (attributes->Length != sizeof *attributes || name == NULL || name->Length % 2 != 0 ||
+        name->Length > name->MaximumLength ||
+        ((options & FILE_SYNCHRONOUS_IO_NONALERT) && !(access & SYNCHRONIZE)))
+        return StatusInvalidParameter;
+    world.ntCreates.push_back({attributes->RootDirectory, std::u16string(name->Buffer, name->Length / 2),
+                               attributes->Attributes, access, share, disposition, options});
+    if (world.ntCreateStatus < 0)
+        return world.ntCreateStatus;
+    static int opened;
+    world.openHandles++;
+    *file = &opened;
+    io->Status = 0;
+    return 0;
+}
+
+static ULONG RtlNtStatusToDosError(NTSTATUS status)
+{
+    return status == StatusAccessDenied ? ERROR_ACCESS_DENIED : 317;   // else ERROR_MR_MID_NOT_FOUND
+}
+
+template <typename Function>
+static FARPROC Export(Function function)
+{
+    return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)(void)>(function));
+}
+
+static BOOL GetProcessUserModeExceptionPolicy(DWORD *flags) { return *flags = world.exceptionPolicy, TRUE; }
+
+static BOOL SetProcessUserModeExceptionPolicy(DWORD flags) { return world.exceptionPolicy = flags, TRUE; }
+
+static FARPROC Kernel32Export(const char *name)
+{
+    if (world.dllDirectoriesExported && strcmp(name, "SetDefaultDllDirectories") == 0)
+        return Export(SetDefaultDllDirectories);
+    if (world.exceptionPolicyExported && strcmp(name, "GetProcessUserModeExceptionPolicy") == 0)
+        return Export(GetProcessUserModeExceptionPolicy);
+    if (world.exceptionPolicyExported && strcmp(name, "SetProcessUserModeExceptionPolicy") == 0)
+        return Export(SetProcessUserModeExceptionPolicy);
+    return NULL;
+}
+
 FARPROC GetProcAddress(HMODULE module, const char *name)
 {
+    if (module == reinterpret_cast<HMODULE>(&ntdll)) {
+        if (strcmp(name, "NtCreateFile") == 0)
+            return Export(NtCreateFile);
+        return strcmp(name, "RtlNtStatusToDosError") == 0 ? Export(RtlNtStatusToDosError) : NULL;
+    }
     if (module == reinterpret_cast<HMODULE>(&kernel32))
-        return world.dllDirectoriesExported && strcmp(name, "SetDefaultDllDirectories") == 0
-                   ? reinterpret_cast<FARPROC>(reinterpret_cast<void (*)(void)>(SetDefaultDllDirectories))
-                   : NULL;
+        return Kernel32Export(name);
     if (!world.probeExported || strcmp(name, "CMP_WaitNoPendingInstallEvents") != 0)
         return NULL;
     return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)(void)>(fake::WaitNoPendingInstallEvents));
@@ -141,7 +196,11 @@ BOOL SetDllDirectoryA(const char *path)
 
 int lstrlenA(const char *text) { return text ? static_cast<int>(strlen(text)) : 0; }
 
+int lstrlenW(const WCHAR *text) { return text ? static_cast<int>(std::char_traits<WCHAR>::length(text)) : 0; }
+
 DWORD GetLastError(void) { return fake::lastError; }
+
+void SetLastError(DWORD error) { fake::lastError = error; }
 
 HLOCAL LocalAlloc(DWORD flags, size_t size)
 {
@@ -261,47 +320,6 @@ LONG RegCloseKey(HKEY key)
     delete reinterpret_cast<int *>(key);
     return ERROR_SUCCESS;
 }
-
-// The event log.
-
-int MultiByteToWideChar(unsigned, DWORD, const char *text, int, WCHAR *out, int outSize)
-{
-    int length = 0;
-    for (; length + 1 < outSize && text[length]; length++)
-        out[length] = static_cast<unsigned char>(text[length]);
-    out[length] = 0;
-    return length + 1;
-}
-
-static int eventSource;
-
-HANDLE RegisterEventSourceW(const WCHAR *server, const WCHAR *source)
-{
-    return server == NULL && wcscmp(source, L"quillset") == 0 ? &eventSource : NULL;
-}
-
-BOOL ReportEventW(HANDLE source, WORD type, WORD, DWORD id, PSID, WORD, DWORD, const WCHAR **, void *)
-{
-    if (source != &eventSource)
-        return FALSE;
-    world.events.emplace_back(type, id);
-    return TRUE;
-}
-
-BOOL DeregisterEventSource(HANDLE source) { return source == &eventSource; }
-
-void SetLastError(DWORD error) { fake::lastError = error; }
-
-DWORD GetModuleFileNameW(HMODULE, WCHAR *, DWORD) { return 0; }
-
-LONG RegCreateKeyExW(HKEY, const WCHAR *, DWORD, WCHAR *, DWORD, REGSAM, SECURITY_ATTRIBUTES *, HKEY *, DWORD *)
-{
-    return ERROR_CALL_NOT_IMPLEMENTED;
-}
-
-LONG RegSetValueExW(HKEY, const WCHAR *, DWORD, DWORD, const BYTE *, DWORD) { return ERROR_CALL_NOT_IMPLEMENTED; }
-
-LONG RegDeleteKeyW(HKEY, const WCHAR *) { return ERROR_CALL_NOT_IMPLEMENTED; }
 
 // SetupAPI: one device set at a time over world.devices.
 
@@ -456,6 +474,8 @@ int FakeFgetc(FILE *file)
     }
     return fake::CrtGetc(Stream(file));
 }
+
+int FakeUngetc(int c, FILE *file) { return fake::CrtUngetc(c, Stream(file)); }
 
 size_t FakeFread(void *buffer, size_t size, size_t count, FILE *file)
 {

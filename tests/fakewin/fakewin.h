@@ -35,6 +35,13 @@ struct Device {
     DWORD installFlags = 0;   // what the class installer set in this device set
 };
 
+// One call of ntdll's NtCreateFile, as it was made.
+struct NtCreate {
+    HANDLE root;
+    std::u16string name;   // the counted name, its Length bytes
+    DWORD attributes, access, share, disposition, options;
+};
+
 struct Value {
     DWORD type;
     std::string data;
@@ -59,6 +66,8 @@ struct World {
     bool wow64 = false;          // a 32-bit process on 64-bit Windows
     bool dllDirectoriesExported = true;   // false: before 8 without KB2533623
     std::string dllSearch = "as started";   // what the DLL search was narrowed to
+    bool exceptionPolicyExported = true;    // false: before 7 SP1 without KB976038
+    DWORD exceptionPolicy = 0x3;            // PROCESS_CALLBACK_FILTER_ENABLED and another flag
     DWORD installFlags = 0;      // of every device's install parameters, besides its own
 
     // The lock Global\quillset as another run left it: made, by
@@ -67,6 +76,9 @@ struct World {
     bool lockByAdministrators = true;
     bool lockHeld = false;
     DWORD lockRelease = WAIT_OBJECT_0;
+
+    std::vector<NtCreate> ntCreates;
+    LONG ntCreateStatus = 0;   // what NtCreateFile answers a valid call
 
     // "Name" fails every call of that name, "Name#n" only its n-th call.
     std::set<std::string> failing;
@@ -90,7 +102,6 @@ struct World {
     int openHandles = 0;
     int lockOwned = 0;   // how often we hold it
     std::vector<std::string> fileModes;   // of every open, in order
-    std::vector<std::pair<WORD, DWORD>> events;   // type and ID of every event reported
 };
 
 extern World world;

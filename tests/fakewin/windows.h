@@ -12,8 +12,8 @@
 
 typedef int BOOL;
 typedef unsigned char BYTE;
-typedef unsigned short WORD;
-typedef wchar_t WCHAR;
+typedef unsigned short USHORT;
+typedef char16_t WCHAR;   // two bytes, as on Windows
 typedef unsigned int DWORD;
 typedef int LONG;
 typedef uintptr_t ULONG_PTR;
@@ -40,9 +40,10 @@ typedef struct {
 #define ERROR_NOT_ENOUGH_MEMORY 8
 #define ERROR_INVALID_DATA 13
 #define ERROR_INVALID_PARAMETER 87
-#define ERROR_CALL_NOT_IMPLEMENTED 120
 #define ERROR_INSUFFICIENT_BUFFER 122
+#define ERROR_PROC_NOT_FOUND 127
 #define ERROR_ALREADY_EXISTS 183
+#define ERROR_FILENAME_EXCED_RANGE 206
 #define ERROR_NO_MORE_ITEMS 259
 #define ERROR_INVALID_USER_BUFFER 1784
 
@@ -57,18 +58,18 @@ typedef struct {
 #define KEY_SET_VALUE 0x2
 #define KEY_WRITE 0x20006
 #define KEY_ALL_ACCESS 0xF003F
-#define REG_EXPAND_SZ 2
 #define REG_DWORD 4
 #define ERROR_FILENAME_EXCED_RANGE 206
-
-#define EVENTLOG_ERROR_TYPE 0x1
-#define EVENTLOG_WARNING_TYPE 0x2
-#define EVENTLOG_INFORMATION_TYPE 0x4
-#define CP_ACP 0
 
 #define LMEM_ZEROINIT 0x40
 #define LOAD_LIBRARY_SEARCH_SYSTEM32 0x800
 #define INVALID_HANDLE_VALUE ((HANDLE)(intptr_t)-1)
+#define FILE_APPEND_DATA 0x4
+#define FILE_READ_ATTRIBUTES 0x80
+#define SYNCHRONIZE 0x100000
+#define FILE_SHARE_READ 0x1
+#define FILE_SHARE_WRITE 0x2
+#define FILE_ATTRIBUTE_NORMAL 0x80
 #define ZeroMemory(p, n) memset((p), 0, (n))
 
 DWORD GetCurrentDirectoryA(DWORD size, char *buffer);
@@ -80,7 +81,9 @@ HMODULE GetModuleHandleA(const char *name);
 FARPROC GetProcAddress(HMODULE module, const char *name);
 BOOL SetDllDirectoryA(const char *path);
 int lstrlenA(const char *text);
+int lstrlenW(const WCHAR *text);
 DWORD GetLastError(void);
+void SetLastError(DWORD error);
 HLOCAL LocalAlloc(DWORD flags, size_t size);
 HLOCAL LocalFree(HLOCAL memory);
 HANDLE GetCurrentProcess(void);
@@ -93,18 +96,5 @@ BOOL CloseHandle(HANDLE handle);
 LONG RegOpenKeyExA(HKEY root, const char *subkey, DWORD options, REGSAM access, HKEY *key);
 LONG RegSetValueExA(HKEY key, const char *name, DWORD reserved, DWORD type, const BYTE *data, DWORD size);
 LONG RegCloseKey(HKEY key);
-
-// The event log: events are recorded, the source's key is never made.
-int MultiByteToWideChar(unsigned codePage, DWORD flags, const char *text, int size, WCHAR *out, int outSize);
-HANDLE RegisterEventSourceW(const WCHAR *server, const WCHAR *source);
-BOOL ReportEventW(HANDLE source, WORD type, WORD category, DWORD id, PSID user, WORD count, DWORD dataSize,
-                  const WCHAR **strings, void *data);
-BOOL DeregisterEventSource(HANDLE source);
-void SetLastError(DWORD error);
-DWORD GetModuleFileNameW(HMODULE module, WCHAR *path, DWORD size);
-LONG RegCreateKeyExW(HKEY root, const WCHAR *subkey, DWORD reserved, WCHAR *className, DWORD options, REGSAM access,
-                     SECURITY_ATTRIBUTES *attributes, HKEY *key, DWORD *disposition);
-LONG RegSetValueExW(HKEY key, const WCHAR *name, DWORD reserved, DWORD type, const BYTE *data, DWORD size);
-LONG RegDeleteKeyW(HKEY root, const WCHAR *subkey);
 
 #endif

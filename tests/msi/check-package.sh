@@ -45,6 +45,15 @@ check_tables() {
     [[ $key != \\* && $key != *\\ ]] || fail "$name: Registry $id: Key '$key' begins or ends with a backslash"
   done < <(rows "$msi" Registry)
 
+  # A standard user's command line reaches an elevated maintenance install
+  # only through SecureCustomProperties: the upgrade's own properties
+  # (ICE61), and nothing that sets or runs anything.
+  local secure upgrade
+  secure=$(column "$(table "$msi" Property)" SecureCustomProperties 2 | tr ';' '\n' | sort | paste -sd ' ' -)
+  upgrade=$(table "$msi" Upgrade | cut -f7 | sort | paste -sd ' ' -)
+  [ -n "$upgrade" ] && [ "$secure" = "$upgrade" ] ||
+    fail "$name: SecureCustomProperties '$secure', the upgrade's properties '$upgrade'"
+
   # One architecture per machine.
   local platform
   platform=$(msiinfo suminfo "$msi" | sed -n 's/^Template: \([^;]*\);.*/\1/p')

@@ -120,19 +120,15 @@ win reg add "$key" /v SMEnable /t REG_DWORD /d 7 /f
 win reg add "$key" /v SDSwitch /t REG_DWORD /d 7 /f
 echo "prefix made in $(( $(date +%s) - start )) s"
 
-# Else the installer service drops them in managed and elevated installs.
-step=secure
-msiinfo export "$msi" Property > "$out"
-secure=$(tr -d '\r' < "$out" | sed -n 's/^SecureCustomProperties\t//p')
-for p in SMENABLE SDSWITCH APPLY; do
-  [[ ";$secure;" = *";$p;"* ]] || fail "$p not in SecureCustomProperties '$secure'"
-done
-
 # Refused by a launch condition before anything changes.
 step=invalid
 install 1603 /i "$(winpath "$msi")" SMENABLE=1 SDSWITCH=4
 step=apply2
 install 1603 /i "$(winpath "$msi")" APPLY=2
+# Another folder, which users might change: refused, nothing made or written.
+step=installdir
+install 1603 /i "$(winpath "$msi")" 'INSTALLDIR=C:\qs\' SMENABLE=0 SDSWITCH=0
+[ ! -e "$c/qs" ] || fail "C:\\qs was made"
 step=half
 install 1603 /i "$(winpath "$msi")" SDSWITCH=2
 values 7 7; settings_file; program_files ""; event_source absent

@@ -1,7 +1,8 @@
 // qsstandin: writes one of quillset's runs, its messages taken from the
 // job's own texts, to the debugger and exits 0, so that qscapture and the
 // package can be proved on runs that quillset itself never reaches under
-// Wine (an enable taken, a controller left disabled or not running).
+// Wine (an enable taken, a controller left disabled or not running, a run
+// that ends, or crashes, between its disable and its enable).
 //     qsstandin <scenario>
 // Without an argument the scenario is the first line of %windir%\qsstandin.txt,
 // so that a package can run it as quillset.exe. An unknown scenario writes
@@ -13,6 +14,8 @@
 #include "messages.h"
 
 static char NotRunning[sizeof MsgNotRunningFormat + 16];
+// In place of the enable pass: the run ends there, or crashes.
+static const char EndsHere[] = "", CrashesHere[] = "";
 
 // Everything up to the end of the disable pass, as an ordinary run.
 static const char *const Written[] = {
@@ -30,6 +33,8 @@ static const struct {
       MsgStateNotChanged, MsgLeftDisabled}},
     {"not-running", {MsgFound, MsgStateChanged, NotRunning}},
     {"reboot", {MsgFound, MsgStateChanged, MsgRebootPending}},
+    {"ended-after-disable", {EndsHere}},
+    {"crashed-after-disable", {CrashesHere}},
 };
 
 // The first line of the file, without its line end.
@@ -61,8 +66,13 @@ int main(int argc, char **argv)
             continue;
         for (int i = 0; Written[i] != NULL; i++)
             OutputDebugStringA(Written[i]);
-        for (int i = 0; scenario.enable[i] != NULL; i++)
+        for (int i = 0; scenario.enable[i] != NULL; i++) {
+            if (scenario.enable[i] == EndsHere)
+                return 0;
+            if (scenario.enable[i] == CrashesHere)
+                RaiseException(EXCEPTION_ACCESS_VIOLATION, EXCEPTION_NONCONTINUABLE, 0, NULL);
             OutputDebugStringA(scenario.enable[i]);
+        }
         OutputDebugStringA(MsgRestartEnded);
         return 0;
     }

@@ -321,6 +321,16 @@ static int ExpectedLogLines(const Case *c, const char **lines, int maxLines)
     return count;
 }
 
+// A footer of a run that ended by itself, however it ended, or of one that
+// qscapture let go on (or was ended with).
+static int LeftRunning(const ToolCase *t)
+{
+    return t->footer != NULL && strncmp(t->footer, "exit code ", 10) != 0;
+}
+
+// The words of the last footer CheckLog accepted.
+static char LoggedFooter[512];
+
 // first: a line the log holds before the case's own.
 static int CheckLog(const ToolCase *t, const char *program, DWORD exitCode, const char *first = NULL)
 {
@@ -382,7 +392,21 @@ static int CheckLog(const ToolCase *t, const char *program, DWORD exitCode, cons
                exact ? "" : "...");
         return 0;
     }
+    lstrcpynA(LoggedFooter, line + StampLength + lstrlenA(computer) + 1, sizeof LoggedFooter);
     return 1;
+}
+
+// Standard output, in Text, ends with the footer's words.
+static int StdoutEndsAsTheLog(void)
+{
+    const char *cursor = Text;
+    char line[2048] = "", last[2048] = "";
+    while (NextLine(&cursor, line, sizeof line))
+        lstrcpyA(last, line);
+    if (lstrcmpA(last, LoggedFooter) == 0)
+        return 1;
+    printf("  the last line of stdout is \"%s\", expected \"%s\"\n", last, LoggedFooter);
+    return 0;
 }
 
 // Wine writes a child's traces to the stderr it started us with, which
@@ -693,7 +717,7 @@ int RunToolCase(const ToolCase *t, const char *quillset, const char *qscheck, co
     }
     SetEnvironmentVariableA("WINEDEBUG", debug[0] ? debug : NULL);
     DWORD smEnable = NoValue, sdSwitch = NoValue;
-    if (ok && t->footer != NULL) {
+    if (ok && LeftRunning(t)) {
         // Left running, quillset still takes the key that appears now.
         CreateLateKey(&world);
         WaitForQuillset();
@@ -744,7 +768,7 @@ int RunToolCase(const ToolCase *t, const char *quillset, const char *qscheck, co
         const char *timeout = strstr(t->options, "--timeout ");
         DWORD withinMs = DetachedWithinMs + (timeout != NULL ? atoi(timeout + 10) - 1 : 0) * 1000 +
                          (t->harness == ToolCase::StdoutNeverRead ? FooterGraceMs : 0);
-        if (t->footer != NULL && toolMs > withinMs)
+        if (LeftRunning(t) && toolMs > withinMs)
             printf("  qscapture took %lu ms to let go\n", toolMs), ok = 0;
         // It waits for its stdout at the end: proof that the pipe was stuck.
         if (t->harness == ToolCase::StdoutStalled && toolMs < StallMs)
@@ -752,7 +776,7 @@ int RunToolCase(const ToolCase *t, const char *quillset, const char *qscheck, co
         DWORD traceEnd = 0;
         if (ok && t->harness == ToolCase::StdoutStalled && RunningOnWine())
             ok = ReadWineTraces(traceStart, &traceEnd) && CheckQuillsetGap();
-        if (t->footer != NULL && (smEnable != t->run.smEnable || sdSwitch != t->run.sdSwitch))
+        if (LeftRunning(t) && (smEnable != t->run.smEnable || sdSwitch != t->run.sdSwitch))
             printf("  SMEnable 0x%lx, SDSwitch 0x%lx once the key appeared; expected 0x%lx, 0x%lx\n", smEnable,
                    sdSwitch, t->run.smEnable, t->run.sdSwitch), ok = 0;
         // Only Wine traces the event.
@@ -762,6 +786,8 @@ int RunToolCase(const ToolCase *t, const char *quillset, const char *qscheck, co
             else
                 ok = CheckOutputLines(t) && CheckEventMessages();
         }
+        if (ok && !LeftRunning(t) && t->tool == Capture && t->harness == ToolCase::Plain)
+            ok = ReadText(outputPath) && StdoutEndsAsTheLog();
     }
     DeleteFileW(outputPath);
     if (!ok)

@@ -1,6 +1,7 @@
 #include <stdio.h>
 
 #include "capture_log.h"
+#include "open_in_folder.h"
 
 #include <aclapi.h>
 #include <sddl.h>
@@ -104,7 +105,8 @@ HANDLE OpenCaptureLog(const WCHAR *logPath, HANDLE *folder, char *refusal, DWORD
 {
     refusal[0] = '\0';
     *folder = NULL;
-    // The folder and the log by one full path, as CreateFileW would make it.
+    // The folder by the full path CreateFileW would make, the log by its
+    // bare name, which starts at name.
     static WCHAR fullPath[32768];
     WCHAR *name = NULL;
     DWORD length = GetFullPathNameW(logPath, sizeof fullPath / sizeof fullPath[0], fullPath, &name);
@@ -113,27 +115,33 @@ HANDLE OpenCaptureLog(const WCHAR *logPath, HANDLE *folder, char *refusal, DWORD
     HANDLE held = OpenLogFolder(fullPath, name, refusal, refusalSize);
     if (held == NULL)
         return NULL;
-    // Appends only, so no write can land anywhere but at the end; a link in
-    // the log's own place is opened itself, not followed.
-    HANDLE log = CreateFileW(fullPath, FILE_APPEND_DATA | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                             NULL, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, NULL);
+    // In the folder just checked, through its handle: by the full path,
+    // every folder above it would be looked up again, and one of them may
+    // lead elsewhere by now. Appends only, so no write can land anywhere but
+    // at the end; a link in the log's own place is opened itself, not
+    // followed.
+    HANDLE log = AppendInFolder(held, name);
     // The handle we write through, so the file cannot change after the check.
     BY_HANDLE_FILE_INFORMATION info;
-    if (log == INVALID_HANDLE_VALUE)
-        log = NULL;
-    else if (!GetFileInformationByHandle(log, &info))
-        snprintf(refusal, refusalSize, "its file information cannot be read (error %lu)", GetLastError());
-    else if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
-        snprintf(refusal, refusalSize, "it is a reparse point (a symbolic link or a junction)");
-    else if (info.nNumberOfLinks > 1)
-        snprintf(refusal, refusalSize, "it has %lu names (hard links), so it may be another file", info.nNumberOfLinks);
+    if (log != NULL) {
+        if (!GetFileInformationByHandle(log, &info))
+            snprintf(refusal, refusalSize, "its file information cannot be read (error %lu)", GetLastError());
+        else if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
+            snprintf(refusal, refusalSize, "it is a reparse point (a symbolic link or a junction)");
+        else if (info.nNumberOfLinks > 1)
+            snprintf(refusal, refusalSize, "it has %lu names (hard links), so it may be another file",
+                     info.nNumberOfLinks);
+    }
     if (log != NULL && refusal[0] == '\0') {
         *folder = held;
         return log;
     }
+    DWORD error = GetLastError();
     if (log != NULL)
         CloseHandle(log);
     CloseHandle(held);
+    // For the message of a log that cannot be opened.
+    SetLastError(error);
     return NULL;
 }
 

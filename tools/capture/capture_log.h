@@ -14,13 +14,13 @@
 // by then is given up.
 const DWORD FooterGraceMs = 500;
 
-// Opens the log through a handle that can only append, and its folder
-// through *folder, which keeps the folder in its place: close it after the
-// log. NULL when either cannot be opened, or when the log may be another
-// file than the one named: it has more than one name (hard links) or is a
-// reparse point, or its folder is one, or is owned by someone other than
-// SYSTEM, Administrators or our own user. Then refusal says why, and nothing
-// was written to it.
+// Opens the log's folder through *folder, which keeps the folder in its
+// place (close it after the log), and in it, by the log's name alone, the
+// log through a handle that can only append. NULL when either cannot be
+// opened, or when the log may be another file than the one named: it has
+// more than one name (hard links) or is a reparse point, or its folder is
+// one, or is owned by someone other than SYSTEM, Administrators or our own
+// user. Then refusal says why, and nothing was written to it.
 HANDLE OpenCaptureLog(const WCHAR *logPath, HANDLE *folder, char *refusal, DWORD refusalSize);
 // Each writes one line with its CR LF and returns its length. The header
 // and the other lines of our own carry the date, time and computer name;

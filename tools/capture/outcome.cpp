@@ -88,6 +88,7 @@ void NoteOutcomeMessage(OutcomeState *state, const char *text)
         case DisablePassEnded:
             state->disableChanged = state->passChanged;
             state->passChanged = 0;
+            state->enablePass = 1;
             break;
         case EnablePassFailed: state->passChanged = 0; break;
         case LeftDisabled: state->leftDisabled = 1; break;
@@ -103,18 +104,30 @@ static int Restarted(const OutcomeState *state)
     return state->disableChanged && state->passChanged && !state->leftDisabled;
 }
 
+// A disable that took and no enable that took after it, also in a run that
+// ended between them: the controller stays off across reboots.
+static int IsLeftDisabled(const OutcomeState *state)
+{
+    int disableTook = state->enablePass ? state->disableChanged : state->passChanged;
+    return state->leftDisabled || (disableTook && !Restarted(state));
+}
+
 Outcome FinalOutcome(const OutcomeState *state)
 {
+    // The worst a run can do, whatever else it did or said.
+    if (IsLeftDisabled(state))
+        return OutcomeLeftDisabled;
     if (state->keyFailed || state->valueFailed)
         return OutcomeKeyFailed;
     if (!state->settingsRead)
         return OutcomeNotApplied;
+    // The key came after the tenth wait, too late for SMEnable alone.
+    if (state->sdWritten && !state->smWritten)
+        return OutcomeKeyFailed;
     // A run cut short between the two writes applied nothing whole.
     if (!state->smWritten || !state->sdWritten)
         return OutcomeNotApplied;
-    // Both are failures, kept across reboots, whatever else the run did.
-    if (state->leftDisabled)
-        return OutcomeLeftDisabled;
+    // A failure too, kept across reboots.
     if (state->notRunning)
         return OutcomeNotRunning;
     if (!Restarted(state))
@@ -153,14 +166,16 @@ void DescribeOutcome(const OutcomeState *state, Outcome outcome, DWORD runningSe
         return;
     }
     // Only a key that could not be opened at all means nothing was written.
-    if (outcome != OutcomeKeyFailed || (!state->valueFailed && !state->smWritten && !state->sdWritten)) {
+    int partial = outcome == OutcomeKeyFailed ? state->valueFailed || state->smWritten || state->sdWritten
+                                              : outcome == OutcomeLeftDisabled && !(state->smWritten && state->sdWritten);
+    if (!partial) {
         snprintf(out, outSize, "%s", OutcomeText(outcome));
         return;
     }
     // A failed open for SDSwitch ends the run before the restart.
     const char *restart = "not restarted";
     if (!state->keyFailed) {
-        if (state->leftDisabled)
+        if (IsLeftDisabled(state))
             restart = "left disabled";
         else if (state->notRunning)
             restart = notRunning;

@@ -19,7 +19,7 @@ enum Outcome {
 
 struct OutcomeState {
     int settingsRead, smWritten, sdWritten, keyFailed, valueFailed;
-    int passChanged, disableChanged, leftDisabled, rebootPending;
+    int passChanged, disableChanged, enablePass, leftDisabled, rebootPending;
     int notRunning;
     DWORD problemCode;
 };

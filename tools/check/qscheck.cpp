@@ -171,14 +171,14 @@ static int Summarize(const Report *report, int found)
 
 static int CheckFile(const wchar_t *path)
 {
-    FILE *text = _wfopen(path, L"r");
-    if (text == NULL) {
+    FILE *scanned = _wfopen(path, L"rb");
+    if (scanned == NULL) {
         Say(stderr, "qscheck: cannot open ", path, "");
         return CannotCheck;
     }
     FILE *bytes = _wfopen(path, L"rb");
     if (bytes == NULL) {
-        fclose(text);
+        fclose(scanned);
         Say(stderr, "qscheck: cannot open ", path, "");
         return CannotCheck;
     }
@@ -192,15 +192,15 @@ static int CheckFile(const wchar_t *path)
         printf("quillset would write nothing\n");
     } else {
         Report report = {bytes, 0, 1, -1, 0, 0, 0, 0};
-        int found = ScanSettings(text, OnEntry, &report);
-        if (ferror(text)) {
+        int found = ScanSettings(scanned, OnEntry, &report);
+        if (ferror(scanned)) {
             printf("warning: the file could not be read to its end\n");
             printf("quillset would write nothing\n");
         } else
             result = Summarize(&report, found);
     }
     fclose(bytes);
-    fclose(text);
+    fclose(scanned);
     return result;
 }
 

@@ -17,8 +17,8 @@ static FileReading ReadSettingsFile(const wchar_t *path, DWORD *want)
 {
     if (path == NULL)
         return FileNoWindowsFolder;
-    FILE *text = _wfopen(path, L"r");
-    if (text == NULL)
+    FILE *scanned = _wfopen(path, L"rb");
+    if (scanned == NULL)
         return errno == ENOENT ? FileMissing : errno == EACCES ? FileDenied : FileNotOpened;
     FILE *bytes = _wfopen(path, L"rb");
     FileReading reading = FileUnreadable;
@@ -33,11 +33,11 @@ static FileReading ReadSettingsFile(const wchar_t *path, DWORD *want)
             reading = FileCtrlZ;
         else if (refusal == NULL) {
             SmEnableChar = SdHostChar = 0;
-            int found = ScanSettings(text, NULL, NULL);
-            reading = ferror(text) ? FileUnreadable : found ? FileRead : FileNoId2;
+            int found = ScanSettings(scanned, NULL, NULL);
+            reading = ferror(scanned) ? FileUnreadable : found ? FileRead : FileNoId2;
         }
     }
-    fclose(text);
+    fclose(scanned);
     want[0] = SmEnableFromChar(SmEnableChar);
     want[1] = SdSwitchFromChar(SdHostChar);
     return reading;
