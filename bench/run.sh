@@ -1,21 +1,47 @@
 #!/usr/bin/env bash
 # Times quillset under Wine, both builds, in one throwaway prefix:
 #   ordinary run against a floor program that only sleeps the restart's second;
+#   with BASELINE=<commit or tag>, ordinary run against that commit's quillset;
 #   the restart's cost per device with 10, 100 and 1000 stand-in devices;
 #   the settings reader on a 10 MB file against an empty one;
-#   exe size and imports.
+#   exe size and imports;
+#   the CPU time other processes took meanwhile, with a warning when too much.
 # Every timing is a median over alternated runs from bench/qstimer.exe, which
-# times from CreateProcess to exit inside Wine. Prints a Markdown table and
-# writes it, with the machine, to bench/RESULTS.md.
-# Rounds can be changed: PAIRS (15), DEVICE_ROUNDS (5), READER_ROUNDS (9).
+# times from CreateProcess to exit inside Wine. Prints Markdown tables and
+# writes them, with the machine, to bench/RESULTS.md.
+# Rounds can be changed: PAIRS (15), BASELINE_PAIRS (25), DEVICE_ROUNDS (5),
+# READER_ROUNDS (9).
 set -euo pipefail
+
+# Wine's processes leave our process tree (they fork twice, its services start
+# sessions of their own), so the CPU time they took would be lost with them.
+# As a child subreaper (prctl 36, PR_SET_CHILD_SUBREAPER, kept across exec)
+# this shell inherits and reaps them, and their time counts as its children's.
+if [ -z "${QUILLSET_BENCH_REAPER:-}" ] && command -v python3 > /dev/null; then
+  export QUILLSET_BENCH_REAPER=1
+  exec python3 -c 'import ctypes, os, sys
+if ctypes.CDLL(None, use_errno=True).prctl(36, 1, 0, 0, 0) != 0:
+    sys.exit("bench: cannot become a child subreaper: " + os.strerror(ctypes.get_errno()))
+os.execvp("bash", ["bash"] + sys.argv[1:])' "$0" "$@"
+fi
 
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
 begin=$(date +%s)
 pairs=${PAIRS:-15}
+baseline_pairs=${BASELINE_PAIRS:-25}
 device_rounds=${DEVICE_ROUNDS:-5}
 reader_rounds=${READER_ROUNDS:-9}
+# Only a shell that made itself the subreaper above can count its tree's time.
+reaper=${QUILLSET_BENCH_REAPER:-}
+export -n QUILLSET_BENCH_REAPER
+
+baseline=
+if [ -n "${BASELINE:-}" ]; then
+  baseline=$(git rev-parse --verify --quiet "$BASELINE^{commit}") ||
+    { echo "bench: BASELINE=$BASELINE names no commit in this repository (give a commit or tag, e.g. 278838a)" >&2; exit 1; }
+  base_short=$(git rev-parse --short "$baseline")
+fi
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/quillset-bench.XXXXXX")
 # A 64-bit prefix of our own runs both builds and never touches ~/.wine.
@@ -40,6 +66,7 @@ cleanup() {
 trap cleanup EXIT
 
 note() { printf '%s  %s\n' "$(date +%T)" "$*" >&2; }
+winpath() { printf 'Z:%s' "${1//\//\\}"; }
 
 note "building win32 and win64 (timing: win${builds// /, win})"
 for preset in win32 win64; do
@@ -48,7 +75,23 @@ for preset in win32 win64; do
 done
 b32=$top/build/win32 b64=$top/build/win64
 
-winpath() { printf 'Z:%s' "${1//\//\\}"; }
+# The baseline from its own tree, presets and toolchain files: only the
+# quillset.exe of the builds that are timed, in the throwaway folder.
+declare -A bx
+if [ -n "$baseline" ]; then
+  note "building quillset.exe of $base_short for win${builds// /, win}"
+  mkdir "$work/baseline"
+  git archive "$baseline" | tar -x -C "$work/baseline"
+  for b in $builds; do
+    ( cd "$work/baseline" && cmake --preset "win$b" && cmake --build --preset "win$b" --target quillset ) \
+      > "$log" 2>&1 && [ -f "$work/baseline/build/win$b/shell/quillset.exe" ] || {
+      cat "$log"
+      echo "bench: BASELINE=$BASELINE ($base_short) does not build shell/quillset.exe with its own win$b preset; its build log is above" >&2
+      exit 1
+    }
+    bx[$b]=$(winpath "$work/baseline/build/win$b/shell/quillset.exe")
+  done
+fi
 
 # Wine's background services inherit stdout and stderr, so output goes to a file.
 w() {
@@ -74,6 +117,17 @@ controller='PCI\VEN_1D5B&DEV_4F17&SUBSYS_00011D5B&REV_01'
 # Same vendor, other device: the comparison runs furthest before it fails.
 filler='PCI\VEN_1D5B&DEV_4F00'
 
+# CPU time since boot in clock ticks: the machine's busy time, the hypervisor's
+# steal included, and this shell's with all it has reaped (see the top).
+cpu_ticks() {
+  local cpu user nice system idle iowait irq softirq steal self
+  read -r cpu user nice system idle iowait irq softirq steal _ < /proc/stat
+  read -r self < "/proc/$$/stat"
+  read -r -a self <<< "${self##*) }"
+  echo "$((user + nice + system + irq + softirq + steal)) $((self[11] + self[12] + self[13] + self[14])) $EPOCHREALTIME"
+}
+read -r busy0 ours0 time0 <<< "$(cpu_ticks)"
+
 note "making the Wine prefix"
 mkdir -p "$WINEPREFIX"
 wineserver -p > "$log" 2>&1 < /dev/null
@@ -96,6 +150,22 @@ timed "$pairs" "${args[@]}"
 for b in $builds; do
   med[base$b]=$(awk -v q="${med[q$b]}" -v f="${med[f$b]}" 'BEGIN { printf "%.2f", q - f }')
 done
+
+# The paired figures of the last series: the median of label $1's run minus
+# label $2's of the same round, and in how many rounds $1 was slower.
+paired() {
+  awk -v a="$1" -v b="$2" '$1 == "run" && $3 > 0 && ($2 == a || $2 == b) { t[$2, $3] = $4; n = $3 }
+    END { for (r = 1; r <= n; r++) printf "%.2f\n", t[a, r] - t[b, r] }' "$work/timed" | sort -g |
+    awk '{ d[NR] = $1; slower += $1 > 0 }
+      END { printf "%+.2f %d\n", NR % 2 ? d[(NR + 1) / 2] : (d[NR / 2] + d[NR / 2 + 1]) / 2, slower }'
+}
+if [ -n "$baseline" ]; then
+  note "ordinary run against $base_short, $baseline_pairs pairs per build"
+  args=()
+  for b in $builds; do args+=("now$b=${qx[$b]}" "old$b=${bx[$b]}"); done
+  timed "$baseline_pairs" "${args[@]}"
+  for b in $builds; do read -r "med[diff$b]" "med[slower$b]" <<< "$(paired "now$b" "old$b")"; done
+fi
 
 note "settings reader, 10 MB against empty, $reader_rounds rounds"
 # Printable text without colons after one ID '1' entry: no ID '2', so the
@@ -145,6 +215,29 @@ done
 removed=$(w "$devreg" remove 'PCI\VEN_1D5B&DEV_4F')
 [ "$removed" = "removed $(( registered + 1 )) device(s)" ] || note "warning: $removed, expected $(( registered + 1 ))"
 
+# The prefix's processes count once this shell has reaped them (at most 10 s).
+wineserver -k > /dev/null 2>&1 || true
+for (( i = 0; i < 100; i++ )); do
+  children=
+  read -r children < "/proc/$$/task/$$/children" || true
+  [ -n "$children" ] || break
+  sleep 0.1
+done
+read -r busy1 ours1 time1 <<< "$(cpu_ticks)"
+# What others took, in CPUs on average; above 5% of the CPUs it can hide the
+# few milliseconds we look for (docs/developers.md, Benchmark, says why).
+read -r others share ours <<< "$(awk -v b=$((busy1 - busy0)) -v o=$((ours1 - ours0)) -v t0="$time0" -v t1="$time1" \
+  -v hz="$(getconf CLK_TCK)" -v n="$(nproc)" \
+  'BEGIN { t = hz * (t1 - t0); printf "%.2f %.0f %.2f", (b - o) / t, 100 * (b - o) / t / n, o / t }')"
+figure="Other processes and the hypervisor took $others of the $(nproc) CPUs on average ($share%), the benchmark itself $ours"
+if [ -z "$reaper" ]; then
+  busy="Busy check not made: it needs python3 to count Wine's processes as the benchmark's own."
+elif [ "$share" -gt 5 ]; then
+  busy="**Warning: the machine was busy.** $figure; above 5% the figures are distorted: run again on a quiet machine."
+else
+  busy="Quiet machine. $figure (the warning starts above 5%)."
+fi
+
 # Imported DLLs and functions, counted from the import tables objdump lists.
 imports() {
   "$1" -p "$2" | awk '/DLL Name:/ { dlls++; list = 0 } /vma: *Hint/ { list = 1; next }
@@ -183,10 +276,28 @@ table() {
   row "qsfloor.exe imports" "$(imports i686-w64-mingw32-objdump "$b32/bench/qsfloor.exe")" \
     "$(imports x86_64-w64-mingw32-objdump "$b64/bench/qsfloor.exe")"
 }
+head=$(git rev-parse --short HEAD 2> /dev/null || echo "(no git)")
+git diff --quiet HEAD -- job shell 2>/dev/null || head+=' (job or shell modified)'
+baseline_table() {
+  local b ratios=() diffs=() slower=()
+  for b in 32 64; do
+    ratios+=("$(ratio "${med[now$b]:-}" "${med[old$b]:-}")")
+    diffs+=("${med[diff$b]:-}")
+    slower+=("${med[slower$b]:+${med[slower$b]} of $baseline_pairs}")
+  done
+  row "Against $base_short" win32 win64
+  row --- --: --:
+  row "Ordinary run, $head (ms)" "${med[now32]:-}" "${med[now64]:-}"
+  row "Ordinary run, $base_short (ms)" "${med[old32]:-}" "${med[old64]:-}"
+  row "**Ratio of medians** (quiet: within 1.005)" "${ratios[@]}"
+  row "Paired median difference (ms)" "${diffs[@]}"
+  row "Pairs $head was slower" "${slower[@]}"
+}
 results=$(table)
+[ -z "$baseline" ] || results+=$'\n\n'$(baseline_table)
 elapsed=$(( $(date +%s) - begin ))
 
-printf '\n%s\n\nWhole benchmark: %d s; every run is in %s\n' "$results" "$elapsed" "$samples"
+printf '\n%s\n\n%s\nWhole benchmark: %d s; every run is in %s\n' "$results" "$busy" "$elapsed" "$samples"
 {
   echo "# quillset benchmark"
   echo
@@ -194,13 +305,19 @@ printf '\n%s\n\nWhole benchmark: %d s; every run is in %s\n' "$results" "$elapse
   echo "- Machine: $(nproc) CPUs, $(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -n 1)"
   echo "- Wine: $("$WINE" --version)"
   [ "$builds" != 64 ] || echo "- win32 not timed: this machine cannot run i386 programs, which Wine's 32-bit loader needs"
-  echo "- Commit: $(git -C "$top" rev-parse --short HEAD)$(git -C "$top" diff --quiet HEAD -- job shell 2>/dev/null || echo ' (job or shell modified)')"
+  echo "- Commit: $head"
+  [ -z "$baseline" ] || echo "- Baseline: $base_short (BASELINE=$BASELINE)"
   echo "- Whole benchmark: ${elapsed} s (bench/run.sh)"
   echo
+  echo "$busy"
+  echo
   echo "Times are medians of runs timed inside Wine from CreateProcess to exit, each"
-  echo "series alternating its programs (A B A B ...) after one untimed round:"
-  echo "$pairs rounds for the ordinary run, $device_rounds per device count, $reader_rounds for the reader."
+  echo "series alternating its programs (A B, B A, ...) after one untimed round:"
+  echo "$pairs rounds for the ordinary run against the floor,${baseline:+ $baseline_pairs against the baseline,}"
+  echo "$device_rounds per device count, $reader_rounds for the reader."
   echo "The floor has quillset's start-up and window and only sleeps 1000 ms, the restart's pause."
+  [ -z "$baseline" ] || echo "The baseline is the quillset.exe that commit's own tree and presets build; the paired difference is
+the median over the rounds of (this commit's run − the baseline's run of the same round)."
   echo "Device counts are stand-ins added before the controller, so both enumerations walk all of them;"
   echo "per device = ((quillset − floor with N) − (quillset − floor with the controller alone)) / N."
   echo "The first enumeration after new devices are registered is much slower under Wine; the untimed"

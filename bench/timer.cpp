@@ -1,5 +1,5 @@
-// qstimer: runs programs in alternation (A B A B ...) and prints the median,
-// lowest and highest wall time of each, from process creation to exit.
+// qstimer: runs programs in alternation (A B, B A, A B ...) and prints the
+// median, lowest and highest wall time of each, from process creation to exit.
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -8,7 +8,8 @@
 static const char Usage[] =
     "usage: qstimer <rounds> <entry> [<entry>...]\n"
     "  entry: label=command-line[|source|target]\n"
-    "Each round runs every entry once, in order, after one untimed round.\n"
+    "Each round runs every entry once, after one untimed round: odd rounds\n"
+    "in the order given, even ones in reverse.\n"
     "With |source|target, source is copied onto target before each run of\n"
     "the entry, outside the timing. Prints each run, then per entry:\n"
     "  run <label> <round> <ms>          (round 0 is the untimed one)\n"
@@ -125,8 +126,11 @@ int main(int argc, char **argv)
         }
 
     // Round 0 warms the file cache and Wine's DLL mappings and is not counted.
+    // The order turns every round, so no entry always runs first or right
+    // after the same other one, and the runs of one round make fair pairs.
     for (int round = 0; round <= rounds; round++)
-        for (int i = 0; i < count; i++) {
+        for (int k = 0; k < count; k++) {
+            int i = round % 2 ? k : count - 1 - k;
             double ms;
             if (!RunOnce(&entries[i], &ms))
                 return 1;

@@ -6,24 +6,73 @@ else()
   set(release_arch win32)
 endif()
 
-# README.txt is the administrator's guide and the message reference; both
-# text files get CR LF line ends for Notepad and for quillset's own reader.
+# README.txt is the administrator's guide: its first page, the reference
+# pages in the order it lists them, and the message reference. All text
+# files get CR LF line ends, for Notepad, cmd and quillset's own reader.
 set(release_dir ${PROJECT_BINARY_DIR}/release)
-set(release_docs ${PROJECT_SOURCE_DIR}/docs/administrators.md ${PROJECT_SOURCE_DIR}/docs/messages.md)
-set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${release_docs} ${PROJECT_SOURCE_DIR}/resources/kvconfig.txt)
+set(docs_dir ${PROJECT_SOURCE_DIR}/docs)
+file(STRINGS ${docs_dir}/administrators.md listed REGEX "^- \\[[^]]*\\]\\([a-z-]+\\.md\\)")
+set(release_pages administrators)
+foreach(line IN LISTS listed)
+  string(REGEX REPLACE "^- \\[[^]]*\\]\\(([a-z-]+)\\.md\\).*$" "\\1" page "${line}")
+  list(APPEND release_pages ${page})
+endforeach()
+list(REMOVE_DUPLICATES release_pages)
+# A page the guide does not list would be missing from the release.
+file(GLOB pages RELATIVE ${docs_dir} ${docs_dir}/*.md)
+foreach(page IN LISTS pages)
+  string(REGEX REPLACE "\\.md$" "" page ${page})
+  if(NOT page STREQUAL "developers" AND NOT page IN_LIST release_pages)
+    message(FATAL_ERROR "docs/${page}.md is not in the list of docs/administrators.md, so not in README.txt")
+  endif()
+endforeach()
+file(GLOB recipes RELATIVE ${docs_dir}/recipes ${docs_dir}/recipes/*)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${docs_dir}/administrators.md ${docs_dir}
+  ${docs_dir}/recipes ${PROJECT_SOURCE_DIR}/resources/kvconfig.txt)
 set(readme "")
-foreach(doc IN LISTS release_docs)
+foreach(page IN LISTS release_pages)
+  set(doc ${docs_dir}/${page}.md)
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${doc})
   file(READ ${doc} text)
   string(STRIP "${text}" text)
   string(APPEND readme "\n\n${text}")
+  # A link to a page becomes one to its first heading, as anchors are made.
+  string(REGEX MATCH "^# [^\n]*" title "${text}")
+  string(SUBSTRING "${title}" 2 -1 title)
+  string(TOLOWER "${title}" anchor)
+  string(REGEX REPLACE "[^a-z0-9 _-]" "" anchor "${anchor}")
+  string(REPLACE " " "-" anchor "${anchor}")
+  list(APPEND page_anchors "${page}=${anchor}")
 endforeach()
-# Both pages are in the one file: a link to the other page's heading becomes
-# a link within it, and one to a page its first heading.
-string(REGEX REPLACE "\\]\\((administrators|messages)\\.md#" "](#" readme "${readme}")
-string(REPLACE "](messages.md)" "](#quillsets-messages)" readme "${readme}")
-string(REPLACE "](administrators.md)" "](#quillset-for-the-windows-administrator)" readme "${readme}")
+# All pages are in the one file: a link to another page's heading becomes a
+# link within it, and a recipe's the file beside README.txt.
+string(REGEX REPLACE "\\]\\(([a-z-]+)\\.md#" "](#" readme "${readme}")
+foreach(entry IN LISTS page_anchors)
+  string(REPLACE "=" ";" entry "${entry}")
+  list(GET entry 0 page)
+  list(GET entry 1 anchor)
+  string(REPLACE "](${page}.md)" "](#${anchor})" readme "${readme}")
+endforeach()
+string(REPLACE "](recipes/" "](" readme "${readme}")
 file(CONFIGURE OUTPUT ${release_dir}/README.txt CONTENT "quillset ${PROJECT_VERSION}${readme}\n"
   @ONLY NEWLINE_STYLE CRLF)
+# The recipes as they are, but for their line ends (file(CONFIGURE) would
+# expand what looks like @VAR@).
+set(release_recipes)
+foreach(recipe IN LISTS recipes)
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${docs_dir}/recipes/${recipe})
+  file(READ ${docs_dir}/recipes/${recipe} text)
+  string(REPLACE "\n" "\r\n" text "${text}")
+  set(out ${release_dir}/${recipe})
+  set(old "")
+  if(EXISTS ${out})
+    file(READ ${out} old)
+  endif()
+  if(NOT old STREQUAL text)
+    file(WRITE ${out} "${text}")
+  endif()
+  list(APPEND release_recipes ${out})
+endforeach()
 file(READ ${PROJECT_SOURCE_DIR}/resources/kvconfig.txt sample)
 file(CONFIGURE OUTPUT ${release_dir}/kvconfig.txt CONTENT "${sample}" @ONLY NEWLINE_STYLE CRLF)
 
@@ -35,7 +84,7 @@ add_custom_target(release_files)
 add_dependencies(release_files ${release_targets})
 
 install(TARGETS ${release_targets} RUNTIME DESTINATION .)
-install(FILES ${release_dir}/README.txt ${release_dir}/kvconfig.txt DESTINATION .)
+install(FILES ${release_dir}/README.txt ${release_dir}/kvconfig.txt ${release_recipes} DESTINATION .)
 install(SCRIPT ${CMAKE_CURRENT_LIST_DIR}/release-stage.cmake)
 
 set(CPACK_GENERATOR ZIP)

@@ -24,7 +24,9 @@ extern "C" __declspec(dllexport) UINT __stdcall WriteSettings(MSIHANDLE install)
 }
 
 // qscapture --outcome: 0 and 3 succeed (3 leaves the restart to the next
-// boot, which applies the stored values anyway), 3010 asks for a reboot,
+// boot, which applies the stored values anyway), so does 7 (a controller
+// disabled on purpose, left so: the values apply when it is enabled), 3010
+// asks for a reboot,
 // 4 succeeds because quillset runs on and a rollback would pull its files
 // from under it; a controller left disabled (5) or not running (6) fails
 // the install, as does anything else.
@@ -42,6 +44,8 @@ extern "C" __declspec(dllexport) UINT __stdcall ApplySettings(MSIHANDLE install)
         result = "settings applied";
     } else if (code == 3) {
         result = "values stored, controller not restarted: a reboot applies them, the install succeeds";
+    } else if (code == 7) {
+        result = "values stored, the controller is disabled and left so: they apply when it is enabled, the install succeeds";
     } else if (code == 3010) {
         result = "values stored, the controller restarts at the next reboot: the install asks for a reboot";
         if (!SetRebootMark())

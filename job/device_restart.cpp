@@ -39,10 +39,20 @@ static int NeedsReboot(HDEVINFO devices, SP_DEVINFO_DATA *device)
            (params.Flags & (DI_NEEDREBOOT | DI_NEEDRESTART)) != 0;
 }
 
-// Says whether the controller came back after an enable. Only a state that
-// waiting may still change is read again: a stub that reports nothing, or a
-// device that waits for a reboot, never will.
-static void ConfirmRunning(DWORD devInst)
+// What became of one pass's state change.
+enum Change {
+    ChangeRefused,       // not taken by the class installer, or no device
+    ChangeTaken,
+    ChangeAtReboot,      // taken, and left to the next reboot
+    ChangeStillDisabled, // an enable taken, and the controller still disabled
+    ChangeLeftAlone,     // disabled already, not by quillset: nothing done
+    ChangeOwnDisable,    // disabled already by an earlier run: only the enable is left
+};
+
+// Says whether the controller came back after an enable, and returns its
+// state. Only a state that waiting may still change is read again: a stub
+// that reports nothing, or a device that waits for a reboot, never will.
+static DeviceState ConfirmRunning(DWORD devInst)
 {
     DWORD problem;
     DeviceState state = ReadDeviceState(devInst, &problem);
@@ -63,36 +73,62 @@ static void ConfirmRunning(DWORD devInst)
         snprintf(text, sizeof text, MsgNotRunningFormat, static_cast<unsigned long>(problem));
         OutputDebugStringA(text);
     }
+    return state;
 }
 
 // Global first, then config-specific: the second setting is the one the
-// class installer acts on. Returns 1 when the class installer took the change.
+// class installer acts on. Returns a Change.
 static int ApplyStateChange(HDEVINFO devices, SP_DEVINFO_DATA *device, DWORD stateChange)
 {
-    OutputDebugStringA(MsgFound);
     if (!SetPropertyChange(devices, device, stateChange, DICS_FLAG_GLOBAL))
         OutputDebugStringA(MsgGlobalParamsFailed);
     if (!SetPropertyChange(devices, device, stateChange, DICS_FLAG_CONFIGSPECIFIC) ||
         !SetupDiCallClassInstaller(DIF_PROPERTYCHANGE, devices, device)) {
         OutputDebugStringA(MsgStateNotChanged);
-        return 0;
+        return ChangeRefused;
     }
     OutputDebugStringA(MsgStateChanged);
     // A change left to the reboot has nothing to confirm before it.
-    if (NeedsReboot(devices, device))
+    if (NeedsReboot(devices, device)) {
         OutputDebugStringA(MsgRebootPending);
-    else if (stateChange == DICS_ENABLE)
-        ConfirmRunning(device->DevInst);
-    return 1;
+        return ChangeAtReboot;
+    }
+    if (stateChange != DICS_ENABLE)
+        return ChangeTaken;
+    DeviceState state = ConfirmRunning(device->DevInst);
+    return state == DeviceNeedsReboot ? ChangeAtReboot : state == DeviceDisabled ? ChangeStillDisabled : ChangeTaken;
 }
 
-// One pass over the present devices. *changed tells whether the class
-// installer took the change. A tolerant pass skips a device whose property
-// cannot be read rather than giving up on the rest.
-static int ChangeState(const char *hardwareIdPrefix, DWORD stateChange, int compareLength, int tolerant,
-                       int *changed)
+// A controller that is disabled already was disabled on purpose, or for all
+// hardware profiles, which our config-specific enable could not undo: it is
+// left so, unless the record names it, as a run cut short between its
+// disable and its enable leaves it. Any other is recorded, then disabled.
+static int Disable(HDEVINFO devices, SP_DEVINFO_DATA *device)
 {
-    *changed = 0;
+    char instanceId[DeviceIdChars + 1];
+    if (!SetupDiGetDeviceInstanceIdA(devices, device, instanceId, sizeof instanceId, NULL))
+        instanceId[0] = '\0';
+    DWORD problem;
+    if (ReadDeviceState(device->DevInst, &problem) == DeviceDisabled) {
+        int own = RecordNamesDevice(instanceId);
+        OutputDebugStringA(own ? MsgOwnDisableFound : MsgDisabledLeftAlone);
+        return own ? ChangeOwnDisable : ChangeLeftAlone;
+    }
+    RecordOwnDisable(instanceId);
+    int change = ApplyStateChange(devices, device, DICS_DISABLE);
+    // Never disabled, so nothing to mend.
+    if (change == ChangeRefused)
+        ForgetOwnDisable();
+    return change;
+}
+
+// One pass over the present devices; *change is a Change. A tolerant pass
+// skips a device whose property cannot be read rather than giving up on
+// the rest.
+static int ChangeState(const char *hardwareIdPrefix, DWORD stateChange, int compareLength, int tolerant,
+                       int *change)
+{
+    *change = ChangeRefused;
     HDEVINFO devices = SetupDiGetClassDevsA(NULL, NULL, NULL, DIGCF_PRESENT | DIGCF_ALLCLASSES);
     if (devices == INVALID_HANDLE_VALUE) {
         OutputDebugStringA(MsgNoDeviceList);
@@ -102,8 +138,11 @@ static int ChangeState(const char *hardwareIdPrefix, DWORD stateChange, int comp
     // Only the first matching device is changed.
     SP_DEVINFO_DATA device;
     int found = FindDevice(devices, hardwareIdPrefix, compareLength, tolerant, &device) > 0;
-    if (found)
-        *changed = ApplyStateChange(devices, &device, stateChange);
+    if (found) {
+        OutputDebugStringA(MsgFound);
+        *change = stateChange == DICS_DISABLE ? Disable(devices, &device)
+                                              : ApplyStateChange(devices, &device, stateChange);
+    }
 
     SetupDiDestroyDeviceInfoList(devices);
     return found;
@@ -111,8 +150,8 @@ static int ChangeState(const char *hardwareIdPrefix, DWORD stateChange, int comp
 
 int ChangeDeviceState(const char *hardwareIdPrefix, DWORD stateChange, int compareLength)
 {
-    int changed;
-    return ChangeState(hardwareIdPrefix, stateChange, compareLength, 0, &changed);
+    int change;
+    return ChangeState(hardwareIdPrefix, stateChange, compareLength, 0, &change);
 }
 
 // The class installer refuses a 32-bit caller on 64-bit Windows.
@@ -123,20 +162,34 @@ static int IsWow64(void)
 }
 
 // After a disable that took effect, giving up on the enable would leave the
-// controller off for good.
-static void EnableAgain(const char *prefix, int compareLength)
+// controller off for good. Returns the enable's Change; the record of our
+// disable goes once the controller is no longer disabled.
+static int EnableAgain(const char *prefix, int compareLength)
 {
     for (int pass = 1;; pass++) {
-        int enabled;
-        ChangeState(prefix, DICS_ENABLE, compareLength, 1, &enabled);
-        if (enabled)
-            return;
+        int change;
+        ChangeState(prefix, DICS_ENABLE, compareLength, 1, &change);
+        if (change != ChangeRefused) {
+            if (change != ChangeStillDisabled)
+                ForgetOwnDisable();
+            return change;
+        }
         if (pass == EnablePasses)
             break;
         OutputDebugStringA(MsgEnableRetry);
         Sleep(EnableRetryPauseMs);
     }
     OutputDebugStringA(MsgLeftDisabled);
+    return ChangeRefused;
+}
+
+static RunApplied Applied(int disable, int enable)
+{
+    if (disable == ChangeLeftAlone)
+        return AppliedWhenEnabled;
+    if (enable == ChangeAtReboot || (enable == ChangeTaken && disable == ChangeAtReboot))
+        return AppliedAtReboot;
+    return enable == ChangeTaken ? AppliedRestarted : AppliedNotRestarted;
 }
 
 int RestartDevice(void)
@@ -146,14 +199,19 @@ int RestartDevice(void)
     if (IsWow64())
         OutputDebugStringA(MsgWow64);
 
-    int disabled;
-    ChangeState(ControllerHardwareId, DICS_DISABLE, compareLength, 0, &disabled);
-    OutputDebugStringA(MsgDisablePassEnded);
-    Sleep(RestartPauseMs);
-    if (disabled)
-        EnableAgain(ControllerHardwareId, compareLength);
-    else
-        ChangeDeviceState(ControllerHardwareId, DICS_ENABLE, compareLength);
+    int disable, enable = ChangeRefused;
+    ChangeState(ControllerHardwareId, DICS_DISABLE, compareLength, 0, &disable);
+    if (disable != ChangeLeftAlone) {
+        OutputDebugStringA(MsgDisablePassEnded);
+        // An earlier run's disable has had its pause.
+        if (disable != ChangeOwnDisable)
+            Sleep(RestartPauseMs);
+        if (disable != ChangeRefused)
+            enable = EnableAgain(ControllerHardwareId, compareLength);
+        else
+            ChangeDeviceState(ControllerHardwareId, DICS_ENABLE, compareLength);
+    }
+    RecordRun(Applied(disable, enable));
     OutputDebugStringA(MsgRestartEnded);
     return 1;
 }

@@ -19,17 +19,3 @@ DeviceState ReadDeviceState(DWORD devInst, DWORD *problem)
     }
     return status & DN_STARTED ? DeviceRunning : DeviceNotStarted;
 }
-
-DeviceState ReadControllerState(DWORD *problem)
-{
-    *problem = 0;
-    HDEVINFO devices = SetupDiGetClassDevsA(NULL, NULL, NULL, DIGCF_PRESENT | DIGCF_ALLCLASSES);
-    if (devices == INVALID_HANDLE_VALUE)
-        return DeviceStateUnknown;
-    SP_DEVINFO_DATA device;
-    int found = FindDevice(devices, ControllerHardwareId, sizeof ControllerHardwareId - 1, 0, &device);
-    DeviceState state = found > 0 ? ReadDeviceState(device.DevInst, problem)
-                                  : found == 0 ? DeviceAbsent : DeviceStateUnknown;
-    SetupDiDestroyDeviceInfoList(devices);
-    return state;
-}

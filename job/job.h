@@ -85,7 +85,42 @@ enum DeviceState {
 
 // The state of one device node; *problem gets its problem code, 0 without one.
 DeviceState ReadDeviceState(DWORD devInst, DWORD *problem);
-// Finds the controller as RestartDevice does and reads its state.
-DeviceState ReadControllerState(DWORD *problem);
+// Finds the controller as RestartDevice does and reads its state, and, when
+// instanceId is given (DeviceIdChars + 1 characters), its device instance
+// ID, empty when there is none.
+const DWORD DeviceIdChars = 200; // MAX_DEVICE_ID_LEN
+DeviceState ReadControllerState(DWORD *problem, char *instanceId = NULL);
+
+// quillset's record under HKLM\SOFTWARE\quillset, the key the package owns,
+// in the 64-bit view on 64-bit Windows: the controller that quillset
+// disabled, until it is no longer disabled, and what the last run stored and
+// how it left the controller, for qscheck --verify.
+inline constexpr char RecordKey[] = "SOFTWARE\\quillset";
+inline constexpr char RecordDisabledName[] = "DisabledController"; // REG_SZ: its device instance ID, or empty
+inline constexpr char RecordRunName[] = "LastRun";                 // REG_BINARY: a RunRecord
+
+// How the last run left the values it stored.
+enum RunApplied {
+    AppliedNotRestarted = 0, // the controller was not restarted: a reboot applies them
+    AppliedRestarted = 1,    // the controller was disabled and enabled again
+    AppliedAtReboot = 2,     // the class installer left the restart to the next reboot
+    AppliedWhenEnabled = 3,  // the controller was disabled, not by quillset, and left so
+};
+
+// One value, written at once, so that no reader sees half of one run.
+struct RunRecord {
+    DWORD smEnable, sdSwitch; // what the run stored
+    DWORD applied;            // a RunApplied
+    DWORD ticks;              // GetTickCount when the run ended
+    FILETIME time;            // UTC, when the run ended
+};
+static_assert(sizeof(RunRecord) == 24, "the record's layout is fixed: 24 bytes, no padding");
+
+// Whether the record names this device as the one quillset disabled.
+int RecordNamesDevice(const char *instanceId);
+// Each says MsgRecordNotWritten when it cannot write the record.
+void RecordOwnDisable(const char *instanceId);
+void ForgetOwnDisable(void);
+void RecordRun(RunApplied applied);
 
 #endif

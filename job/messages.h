@@ -49,6 +49,11 @@
     X(MsgHardwareIdsChanging, "GetDeviceRegistryProperty size keeps changing \n")                       \
     X(MsgHardwareIdsNoMemory, "GetDeviceRegistryProperty out of memory \n")                             \
     X(MsgFound, "Found it! \n")                                                                         \
+    X(MsgDisabledLeftAlone, "The controller is disabled: quillset leaves it so; the settings apply "       \
+                            "when it is enabled \n")                                                    \
+    X(MsgOwnDisableFound, "The controller is still disabled by an earlier quillset run: enabling it \n")  \
+    X(MsgRecordNotWritten, "The record under HKLM\\SOFTWARE\\quillset cannot be written: going on "      \
+                           "without it \n")                                                             \
     X(MsgGlobalParamsFailed, "SetClassInstallParams Failed!!")                                          \
     X(MsgStateChanged, "Changed State on Device ID \n")                                                 \
     X(MsgRebootPending, "The controller restarts at the next reboot \n")                                \

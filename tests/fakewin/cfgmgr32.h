@@ -8,6 +8,7 @@ typedef DWORD CONFIGRET;
 typedef DWORD DEVINST;
 typedef DWORD ULONG;
 
+#define MAX_DEVICE_ID_LEN 200
 #define CR_SUCCESS 0x0
 #define CR_FAILURE 0x13
 #define DN_DRIVER_LOADED 0x2

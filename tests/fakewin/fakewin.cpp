@@ -100,8 +100,18 @@ void OutputDebugStringA(const char *text)
 void Sleep(DWORD milliseconds)
 {
     world.log.push_back("[sleep " + std::to_string(milliseconds) + "]");
-    world.clockMs += milliseconds;
+    world.now += milliseconds * 10000ull;
+    world.uptimeMs += milliseconds;
 }
+
+void GetSystemTimeAsFileTime(FILETIME *time)
+{
+    time->dwLowDateTime = static_cast<DWORD>(world.now);
+    time->dwHighDateTime = static_cast<DWORD>(world.now >> 32);
+}
+
+// It has 32 bits and wraps after 49.7 days.
+DWORD GetTickCount(void) { return static_cast<DWORD>(world.uptimeMs); }
 
 static int setupapi, kernel32, ntdll;
 
@@ -196,6 +206,8 @@ BOOL SetDllDirectoryA(const char *path)
 
 int lstrlenA(const char *text) { return text ? static_cast<int>(strlen(text)) : 0; }
 
+int lstrcmpiA(const char *a, const char *b) { return strcasecmp(a, b); }
+
 int lstrlenW(const WCHAR *text) { return text ? static_cast<int>(std::char_traits<WCHAR>::length(text)) : 0; }
 
 DWORD GetLastError(void) { return fake::lastError; }
@@ -287,37 +299,101 @@ BOOL IsWellKnownSid(PSID sid, WELL_KNOWN_SID_TYPE type)
     return type == WinBuiltinAdministratorsSid && sid == &administrators;
 }
 
-// Registry: one key, handed out as a distinct handle per open.
+// Registry: the driver's key and quillset's record, each open handed out as
+// a handle of its own that remembers the key and the access asked for.
+
+namespace fake {
+
+static const char RecordKey[] = "SOFTWARE\\quillset";
+
+struct Key {
+    std::map<std::string, Value> *values;
+    REGSAM access;
+};
+
+static Key *Handle(HKEY key) { return reinterpret_cast<Key *>(key); }
+
+static HKEY NewKey(std::map<std::string, Value> *values, REGSAM access)
+{
+    world.openKeys++;
+    return reinterpret_cast<HKEY>(new Key{values, access});
+}
+
+// The record's view: WOW64 redirects HKLM\SOFTWARE unless asked not to.
+static std::map<std::string, Value> *RecordView(REGSAM access)
+{
+    return world.wow64 && !(access & KEY_WOW64_64KEY) ? &world.record32 : &world.record;
+}
+
+}
 
 LONG RegOpenKeyExA(HKEY root, const char *subkey, DWORD options, REGSAM access, HKEY *key)
 {
-    world.keyOpens++;
+    bool record = strcasecmp(subkey, fake::RecordKey) == 0;
+    if (!record)
+        world.keyOpens++;
     if (fake::Fails("RegOpenKeyExA"))
         return world.keyOpenError;
-    if (root != HKEY_LOCAL_MACHINE || strcasecmp(subkey, fake::ParametersKey) != 0 || !world.keyExists ||
-        world.clockMs < world.keyAppearsMs)
+    if (root != HKEY_LOCAL_MACHINE ||
+        (record ? !world.recordKeyExists
+                : strcasecmp(subkey, fake::ParametersKey) != 0 || !world.keyExists || world.now < world.keyMadeAt))
         return ERROR_FILE_NOT_FOUND;
     if (options != 0)
         return ERROR_INVALID_PARAMETER;
-    if (access & ~world.keyGrants)
+    if (!record && (access & ~world.keyGrants))
         return ERROR_ACCESS_DENIED;
-    world.openKeys++;
-    *key = reinterpret_cast<HKEY>(new int);
+    *key = fake::NewKey(record ? fake::RecordView(access) : &world.values, access);
     return ERROR_SUCCESS;
 }
 
-LONG RegSetValueExA(HKEY, const char *name, DWORD, DWORD type, const BYTE *data, DWORD size)
+// Only quillset's record is ever created.
+LONG RegCreateKeyExA(HKEY root, const char *subkey, DWORD reserved, char *keyClass, DWORD options, REGSAM access,
+                     SECURITY_ATTRIBUTES *security, HKEY *key, DWORD *)
 {
-    if (fake::Fails("RegSetValueExA"))
+    if (fake::Fails("RegCreateKeyExA"))
         return ERROR_ACCESS_DENIED;
-    world.values[name] = fake::Value{type, std::string(reinterpret_cast<const char *>(data), size)};
+    if (root != HKEY_LOCAL_MACHINE || strcasecmp(subkey, fake::RecordKey) != 0 || reserved != 0 || keyClass ||
+        options != 0 || security)
+        return ERROR_INVALID_PARAMETER;
+    world.recordKeyExists = true;
+    *key = fake::NewKey(fake::RecordView(access), access);
+    return ERROR_SUCCESS;
+}
+
+LONG RegQueryValueExA(HKEY key, const char *name, DWORD *reserved, DWORD *type, BYTE *data, DWORD *size)
+{
+    fake::Key *k = fake::Handle(key);
+    if (fake::Fails("RegQueryValueExA") || !(k->access & KEY_QUERY_VALUE))
+        return ERROR_ACCESS_DENIED;
+    auto found = k->values->find(name);
+    if (reserved || found == k->values->end())
+        return reserved ? ERROR_INVALID_PARAMETER : ERROR_FILE_NOT_FOUND;
+    const std::string &bytes = found->second.data;
+    if (type)
+        *type = found->second.type;
+    if (data && *size < bytes.size()) {
+        *size = bytes.size();
+        return ERROR_MORE_DATA;
+    }
+    if (data)
+        memcpy(data, bytes.data(), bytes.size());
+    *size = bytes.size();
+    return ERROR_SUCCESS;
+}
+
+LONG RegSetValueExA(HKEY key, const char *name, DWORD, DWORD type, const BYTE *data, DWORD size)
+{
+    fake::Key *k = fake::Handle(key);
+    if (fake::Fails("RegSetValueExA") || !(k->access & KEY_SET_VALUE))
+        return ERROR_ACCESS_DENIED;
+    (*k->values)[name] = fake::Value{type, std::string(reinterpret_cast<const char *>(data), size)};
     return ERROR_SUCCESS;
 }
 
 LONG RegCloseKey(HKEY key)
 {
     world.openKeys--;
-    delete reinterpret_cast<int *>(key);
+    delete fake::Handle(key);
     return ERROR_SUCCESS;
 }
 
@@ -376,6 +452,20 @@ BOOL SetupDiGetDeviceRegistryPropertyA(HDEVINFO, SP_DEVINFO_DATA *device, DWORD 
     }
     if (!d.hardwareIds.empty())
         memcpy(buffer, d.hardwareIds.data(), d.hardwareIds.size());
+    return TRUE;
+}
+
+BOOL SetupDiGetDeviceInstanceIdA(HDEVINFO, SP_DEVINFO_DATA *device, char *id, DWORD size, DWORD *required)
+{
+    const fake::Device &d = world.devices.at(device->DevInst);
+    std::string text = d.instanceId.empty() ? "PCI\\STANDIN\\" + std::to_string(device->DevInst) : d.instanceId;
+    if (required)
+        *required = text.size() + 1;
+    if (fake::Fails("SetupDiGetDeviceInstanceIdA") || size < text.size() + 1) {
+        fake::lastError = ERROR_INSUFFICIENT_BUFFER;
+        return FALSE;
+    }
+    memcpy(id, text.c_str(), text.size() + 1);
     return TRUE;
 }
 

@@ -33,6 +33,7 @@ struct Device {
     bool disabledGlobally = false;
     bool disabledInProfile = false;
     DWORD installFlags = 0;   // what the class installer set in this device set
+    std::string instanceId;   // "": PCI\STANDIN\<index>
 };
 
 // One call of ntdll's NtCreateFile, as it was made.
@@ -55,9 +56,18 @@ struct World {
     CrtBuffering crt;   // how the C runtime fills its buffer from them
 
     bool keyExists = true;
-    DWORD keyAppearsMs = 0;   // a driver's installer makes it so late
+    ULONGLONG keyMadeAt = 0;   // the time (now, below) a driver's installer makes it
     REGSAM keyGrants = KEY_ALL_ACCESS;   // what the key's ACL allows us
     std::map<std::string, Value> values;
+    // HKLM\SOFTWARE\quillset, in the 64-bit view; a 32-bit process on
+    // 64-bit Windows that does not ask for that view gets the 32-bit one.
+    bool recordKeyExists = false;
+    std::map<std::string, Value> record, record32;
+
+    // The clock: UTC as a FILETIME, and milliseconds since the machine
+    // started. Sleep moves both.
+    ULONGLONG now = 134100000000000000ull;
+    ULONGLONG uptimeMs = 3600000;
 
     bool setupapiLoaded = true;
     bool probeExported = true;
@@ -87,7 +97,6 @@ struct World {
 
     // What happened. The log holds every debugger message and "[sleep N]".
     std::vector<std::string> log;
-    DWORD clockMs = 0;   // the time slept
     // Called after each debugger message, to end the run there, for example.
     void (*afterMessage)(void) = nullptr;
     std::vector<std::string> calls;   // "Name#n" of every call that can fail

@@ -64,6 +64,7 @@ BOOL SetupDiGetDeviceRegistryPropertyA(HDEVINFO set, SP_DEVINFO_DATA *device, DW
 BOOL SetupDiSetClassInstallParamsA(HDEVINFO set, SP_DEVINFO_DATA *device, SP_CLASSINSTALL_HEADER *params,
                                    DWORD size);
 BOOL SetupDiCallClassInstaller(DI_FUNCTION function, HDEVINFO set, SP_DEVINFO_DATA *device);
+BOOL SetupDiGetDeviceInstanceIdA(HDEVINFO set, SP_DEVINFO_DATA *device, char *id, DWORD size, DWORD *required);
 BOOL SetupDiGetDeviceInstallParamsA(HDEVINFO set, SP_DEVINFO_DATA *device, SP_DEVINSTALL_PARAMS_A *params);
 BOOL SetupDiDestroyDeviceInfoList(HDEVINFO set);
 

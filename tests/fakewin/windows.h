@@ -15,6 +15,7 @@ typedef unsigned char BYTE;
 typedef unsigned short USHORT;
 typedef char16_t WCHAR;   // two bytes, as on Windows
 typedef unsigned int DWORD;
+typedef unsigned long long ULONGLONG;
 typedef int LONG;
 typedef uintptr_t ULONG_PTR;
 typedef void *HANDLE;
@@ -30,6 +31,10 @@ typedef struct {
     void *lpSecurityDescriptor;
     BOOL bInheritHandle;
 } SECURITY_ATTRIBUTES;
+typedef struct {
+    DWORD dwLowDateTime;
+    DWORD dwHighDateTime;
+} FILETIME;
 
 #define TRUE 1
 #define FALSE 0
@@ -44,6 +49,7 @@ typedef struct {
 #define ERROR_PROC_NOT_FOUND 127
 #define ERROR_ALREADY_EXISTS 183
 #define ERROR_FILENAME_EXCED_RANGE 206
+#define ERROR_MORE_DATA 234
 #define ERROR_NO_MORE_ITEMS 259
 #define ERROR_INVALID_USER_BUFFER 1784
 
@@ -57,9 +63,12 @@ typedef struct {
 #define KEY_QUERY_VALUE 0x1
 #define KEY_SET_VALUE 0x2
 #define KEY_WRITE 0x20006
+#define KEY_WOW64_64KEY 0x100
 #define KEY_ALL_ACCESS 0xF003F
+#define REG_SZ 1
+#define REG_BINARY 3
 #define REG_DWORD 4
-#define ERROR_FILENAME_EXCED_RANGE 206
+#define REG_QWORD 11
 
 #define LMEM_ZEROINIT 0x40
 #define LOAD_LIBRARY_SEARCH_SYSTEM32 0x800
@@ -81,6 +90,9 @@ HMODULE GetModuleHandleA(const char *name);
 FARPROC GetProcAddress(HMODULE module, const char *name);
 BOOL SetDllDirectoryA(const char *path);
 int lstrlenA(const char *text);
+int lstrcmpiA(const char *a, const char *b);
+void GetSystemTimeAsFileTime(FILETIME *time);
+DWORD GetTickCount(void);
 int lstrlenW(const WCHAR *text);
 DWORD GetLastError(void);
 void SetLastError(DWORD error);
@@ -94,6 +106,9 @@ BOOL ReleaseMutex(HANDLE mutex);
 BOOL CloseHandle(HANDLE handle);
 
 LONG RegOpenKeyExA(HKEY root, const char *subkey, DWORD options, REGSAM access, HKEY *key);
+LONG RegCreateKeyExA(HKEY root, const char *subkey, DWORD reserved, char *keyClass, DWORD options, REGSAM access,
+                     SECURITY_ATTRIBUTES *security, HKEY *key, DWORD *disposition);
+LONG RegQueryValueExA(HKEY key, const char *name, DWORD *reserved, DWORD *type, BYTE *data, DWORD *size);
 LONG RegSetValueExA(HKEY key, const char *name, DWORD reserved, DWORD type, const BYTE *data, DWORD size);
 LONG RegCloseKey(HKEY key);
 

@@ -45,26 +45,11 @@ TEST_F(Devices, PropertyChangeRecordIsGlobalThenConfigSpecific)
 // change is config-specific, so it cannot undo a disable of every profile.
 TEST_F(Devices, ConfigSpecificEnableLeavesAGlobalDisable)
 {
-    const char *reboot = "The controller restarts at the next reboot \n";
-    const struct {
-        bool global, inProfile;
-        Log log;
-        DeviceState after;
-    } table[] = {
-        {true, false, {"Found it! \n", "Changed State on Device ID \n", reboot}, DeviceDisabled},
-        {false, true, {"Found it! \n", "Changed State on Device ID \n", "The controller runs again \n"}, DeviceRunning},
-    };
-    for (const auto &row : table) {
-        SetUp();
-        AddDevice(Ids(ControllerId()));
-        fake::world.devices[0].disabledGlobally = row.global;
-        fake::world.devices[0].disabledInProfile = row.inProfile;
-        EXPECT_EQ(ChangeDeviceState(Prefix, DICS_ENABLE, PrefixLength), 1);
-        EXPECT_EQ(fake::world.log, row.log) << row.global;
-        DWORD problem;
-        EXPECT_EQ(ReadControllerState(&problem), row.after) << row.global;
-    }
-    EXPECT_EQ(Disable(), 1);
+    AddDevice(Ids(ControllerId()));
+    fake::world.devices[0].disabledGlobally = true;
+    EXPECT_EQ(ChangeDeviceState(Prefix, DICS_ENABLE, PrefixLength), 1);
+    EXPECT_EQ(fake::world.log, (Log{"Found it! \n", "Changed State on Device ID \n",
+                                    "The controller restarts at the next reboot \n"}));
     DWORD problem;
     EXPECT_EQ(ReadControllerState(&problem), DeviceDisabled);
     EXPECT_EQ(problem, static_cast<DWORD>(CM_PROB_DISABLED));
@@ -261,13 +246,15 @@ TEST_F(Devices, EnableIsConfirmed)
         {{{loaded, 0}}, false, "", 100, "The controller does not run (problem code 0) \n"},
         {{{problem, CM_PROB_NEED_RESTART}}, false, "", 0, "The controller restarts at the next reboot \n"},
         {{{started, 0}}, true, "", 0, unreadable},
-        {{{loaded, 0}}, false, "CM_Get_DevNode_Status#2", 1, unreadable},
+        {{{loaded, 0}}, false, "CM_Get_DevNode_Status#3", 1, unreadable},
     };
     for (const auto &row : table) {
         SetUp();
         AddDevice(Ids(ControllerId()));
         fake::Device &device = fake::world.devices[0];
+        // The first read is the one before the disable.
         device.statusFirst = row.states;
+        device.statusFirst.push_front({started, 0});
         device.status = row.states.back().first;
         device.problem = row.states.back().second;
         device.statusStub = row.stub;
@@ -280,6 +267,75 @@ TEST_F(Devices, EnableIsConfirmed)
     }
 }
 
+// A controller that is disabled already is enabled only when quillset's
+// record says an earlier run disabled it; the record of a disable lasts
+// until the controller is no longer disabled.
+TEST_F(Devices, ControllerDisabledBeforeTheRun)
+{
+    const char *own = "The controller is still disabled by an earlier quillset run: enabling it \n";
+    const char *leftAlone =
+        "The controller is disabled: quillset leaves it so; the settings apply when it is enabled \n";
+    const char *notWritten = "The record under HKLM\\SOFTWARE\\quillset cannot be written: going on without it \n";
+    const char *leftDisabled = "The controller could not be enabled again: enable it in Device Manager \n";
+    const char *id = "PCI\\STANDIN\\1";
+    const Log ordinary = {found, changed, disabled, "[sleep 1000]", found, changed, runs, enabled};
+    const struct {
+        const char *name;
+        bool global, inProfile;   // disabled before the run
+        const char *recorded;     // the record's DisabledController before the run
+        std::set<std::string> failing;
+        Log log;
+        const char *recordedAfter;
+        RunApplied applied;
+    } table[] = {
+        {"ours", false, true, "pci\\standin\\1", {}, {found, own, disabled, found, changed, runs, enabled}, "",
+         AppliedRestarted},
+        // In every profile, where our config-specific enable asks for a reboot and changes nothing.
+        {"someone else's", true, false, nullptr, {}, {found, leftAlone, enabled}, nullptr, AppliedWhenEnabled},
+        {"another device's record", false, true, "PCI\\STANDIN\\7", {}, {found, leftAlone, enabled},
+         "PCI\\STANDIN\\7", AppliedWhenEnabled},
+        {"running", false, false, nullptr, {}, ordinary, "", AppliedRestarted},
+        {"the enable refused", false, false, nullptr,
+         {"SetupDiCallClassInstaller#2", "SetupDiCallClassInstaller#3", "SetupDiCallClassInstaller#4"},
+         {found, changed, disabled, "[sleep 1000]", found, refused, retry, "[sleep 1000]", found, refused, retry,
+          "[sleep 1000]", found, refused, leftDisabled, enabled},
+         id, AppliedNotRestarted},
+        {"the disable refused", false, false, nullptr, {"SetupDiCallClassInstaller#1"},
+         {found, refused, disabled, "[sleep 1000]", found, changed, runs, enabled}, "", AppliedNotRestarted},
+        {"no record", false, false, nullptr, {"RegCreateKeyExA#1"},
+         {found, notWritten, changed, disabled, "[sleep 1000]", found, changed, runs, enabled}, "", AppliedRestarted},
+    };
+    for (const auto &row : table) {
+        SetUp();
+        AddDevice(Ids("ROOT\\LEGACY_BEEP"));
+        AddDevice(Ids(ControllerId()));
+        fake::world.devices[1].disabledGlobally = row.global;
+        fake::world.devices[1].disabledInProfile = row.inProfile;
+        if (row.recorded != nullptr) {
+            fake::world.recordKeyExists = true;
+            fake::world.record["DisabledController"] = {REG_SZ, std::string(row.recorded) + '\0'};
+        }
+        fake::world.failing = row.failing;
+        SmEnableValue = 1;
+        SdSwitchValue = 2;
+        RestartDevice();
+        EXPECT_EQ(fake::world.log, row.log) << row.name;
+        auto recorded = fake::world.record.find("DisabledController");
+        if (row.recordedAfter == nullptr)
+            EXPECT_EQ(recorded, fake::world.record.end()) << row.name;
+        else if (recorded != fake::world.record.end())
+            EXPECT_EQ(recorded->second.data, std::string(row.recordedAfter) + '\0') << row.name;
+        else
+            ADD_FAILURE() << row.name << ": no DisabledController";
+        const std::string &run = fake::world.record["LastRun"].data;
+        ASSERT_EQ(run.size(), sizeof(RunRecord)) << row.name;
+        RunRecord last;
+        memcpy(&last, run.data(), sizeof last);
+        EXPECT_EQ(last.applied, static_cast<DWORD>(row.applied)) << row.name;
+        EXPECT_EQ(last.smEnable * 10 + last.sdSwitch, 12u) << row.name;
+    }
+}
+
 TEST_F(Devices, Wow64IsSaidOnceAndTheRestartStillTried)
 {
     AddDevice(Ids(ControllerId()));
@@ -289,6 +345,9 @@ TEST_F(Devices, Wow64IsSaidOnceAndTheRestartStillTried)
     EXPECT_EQ(fake::world.log,
               (Log{"quillset is 32-bit on 64-bit Windows and cannot restart the controller: use the 64-bit build \n",
                    found, refused, disabled, "[sleep 1000]", found, refused, enabled}));
+    // The record goes to the 64-bit view, where the x64 package's key is.
+    EXPECT_TRUE(fake::world.record32.empty());
+    EXPECT_EQ(fake::world.record.count("LastRun"), 1u);
 }
 
 }

@@ -49,6 +49,8 @@ struct Expectation {
     bool sdSwitch;         // others stay unwritten
 };
 
+const char RecordNotWritten[] =
+    "The record under HKLM\\SOFTWARE\\quillset cannot be written: going on without it \n";
 const char LockUnusable[] =
     "The lock Global\\quillset was made by another program or cannot be used: going on without waiting \n";
 
@@ -76,7 +78,12 @@ const std::map<std::string, Expectation> expectations = {
     {"IsWow64Process", {"Device Re-Enabled from RestartDevice \n", true, true}},
     {"SetupDiGetDeviceInstallParamsA", {"Device Re-Enabled from RestartDevice \n", true, true}},
     {"LocalAlloc", {"GetDeviceRegistryProperty out of memory \n", true, true}},
+    {"CM_Get_DevNode_Status#1", {"The controller runs again \n", true, true}},   // before the disable
     {"CM_Get_DevNode_Status", {"The controller's state cannot be read \n", true, true}},
+    // Without its record the restart goes on.
+    {"SetupDiGetDeviceInstanceIdA", {RecordNotWritten, true, true}},
+    {"RegCreateKeyExA", {RecordNotWritten, true, true}},
+    {"RegSetValueExA", {RecordNotWritten, true, true}},
     // Without the lock the job still runs.
     {"ConvertStringSecurityDescriptorToSecurityDescriptorA", {LockUnusable, true, true}},
     {"CreateMutexA", {LockUnusable, true, true}},

@@ -136,8 +136,9 @@ void DrawKey(Draw &d, Machine &m)
 {
     unsigned kind = d.Below(10);
     if (kind < 2) {
-        w.keyAppearsMs = 1 + d.Below(12000);
-        m.dimensions << "; key " << w.keyAppearsMs << " ms late";
+        unsigned late = 1 + d.Below(12000);
+        w.keyMadeAt = w.now + late * 10000ull;
+        m.dimensions << "; key " << late << " ms late";
         return;
     }
     if (kind == 3) {
@@ -267,7 +268,7 @@ int Verify(const Machine &m, std::wstring *line)
         r.want[0] = SmEnableFromChar(SmEnableChar);
         r.want[1] = SdSwitchFromChar(SdHostChar);
     }
-    if (!w.keyExists || w.clockMs < w.keyAppearsMs)
+    if (!w.keyExists || w.now < w.keyMadeAt)
         r.key = m.driver ? KeyNoParameters : KeyNoDriver;
     else if (!(w.keyGrants & KEY_QUERY_VALUE))
         r.key = KeyAccessDenied, r.keyError = ERROR_ACCESS_DENIED;
@@ -381,7 +382,7 @@ std::string Check(Machine &m)
                    m.disabler == OtherInProfile || (c && c->problem == CM_PROB_FAILED_START);
     if (!outside) {
         Reboot();
-        w.clockMs += 60000;
+        w.now += 60000 * 10000ull;
         Run(0);
         verifiedAgain = Verify(m, &lineAgain);
         expect(verifiedAgain == VerifyNoIssue, "5: a second run does not bring --verify in line");

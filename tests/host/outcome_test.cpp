@@ -20,10 +20,17 @@ TEST_F(JobTest, OutcomeOfRestarts)
         std::set<std::string> failing;
         DWORD installFlags;
         Outcome outcome;
-        const char *text = nullptr;     // what the log and the event say, where it is built
-        ULONG problem = 0;              // the controller's after the enable
+        const char *text = nullptr;      // what the log and the event say, where it is built
+        ULONG problem = 0;               // the controller's after the enable
+        bool disabled = false;           // before the run
+        const char *recorded = "";       // the record's DisabledController
         const char *endsAfter = nullptr; // the run's last message, when it ends early
     } table[] = {
+        // Disabled on purpose, or by a run cut short.
+        {{}, 0, OutcomeLeftAlone, "values written, controller disabled and left so: they apply when it is enabled", 0,
+         true},
+        {{}, 0, OutcomeRestarted, nullptr, 0, true, "PCI\\STANDIN\\0"},
+        {{"SetupDiCallClassInstaller"}, 0, OutcomeLeftDisabled, nullptr, 0, true, "PCI\\STANDIN\\0"},
         {{}, 0, OutcomeRestarted},
         {{}, DI_NEEDREBOOT, OutcomeRebootPending},
         // The enable taken on its third pass, then never.
@@ -48,9 +55,9 @@ TEST_F(JobTest, OutcomeOfRestarts)
         {{"RegSetValueExA#1", "SetupDiCallClassInstaller#2", "SetupDiCallClassInstaller#3",
           "SetupDiCallClassInstaller#4"},
          0, OutcomeLeftDisabled, "SMEnable not written, SDSwitch written, controller left disabled"},
-        {{}, 0, OutcomeLeftDisabled, "values written, controller left disabled", 0, MsgDisablePassEnded},
-        {{}, 0, OutcomeLeftDisabled, nullptr, 0, MsgStateChanged},
-        {{"SetupDiCallClassInstaller#1"}, 0, OutcomeNotRestarted, nullptr, 0, MsgDisablePassEnded},
+        {{}, 0, OutcomeLeftDisabled, "values written, controller left disabled", 0, false, "", MsgDisablePassEnded},
+        {{}, 0, OutcomeLeftDisabled, nullptr, 0, false, "", MsgStateChanged},
+        {{"SetupDiCallClassInstaller#1"}, 0, OutcomeNotRestarted, nullptr, 0, false, "", MsgDisablePassEnded},
     };
     for (const auto &row : table) {
         SetUp();
@@ -58,7 +65,12 @@ TEST_F(JobTest, OutcomeOfRestarts)
         AddDevice(Ids(ControllerId()));
         fake::world.failing = row.failing;
         fake::world.installFlags = row.installFlags;
+        fake::world.devices[0].disabledInProfile = row.disabled;
+        fake::world.record["DisabledController"] = {REG_SZ, std::string(row.recorded) + '\0'};
+        fake::world.recordKeyExists = true;
         if (row.problem != 0) {
+            // Running until the restart.
+            fake::world.devices[0].statusFirst = {{DN_DRIVER_LOADED | DN_STARTED, 0}};
             fake::world.devices[0].status = DN_HAS_PROBLEM;
             fake::world.devices[0].problem = row.problem;
         }

@@ -101,7 +101,7 @@ TEST_F(Registry, WhatTheKeysAclGrants)
 
 TEST_F(Registry, FailedWritesAreReportedAndNotRetried)
 {
-    fake::world.failing = {"RegSetValueExA"};
+    fake::world.failing = {"RegSetValueExA#1", "RegSetValueExA#2"};
     ConfigureDevice();
     EXPECT_EQ(AfterSettings(),
               Join({"Registry Key Exists and was opened successfully! ", "Error setting SMEnable registry value!",

@@ -30,10 +30,13 @@ TEST(Verdict, EachReadingEntersTheLine)
         DeviceState controller;
         DWORD problem;
         int exitCode;
-        const wchar_t *line; // between "state=" and " file="
+        const wchar_t *line; // between "state=" and " applied=unknown file="
+        int recorded = 0;    // the record names the controller as the one quillset disabled
     } rows[] = {
         {FileRead, KeyOpened, 0, ValueDword, DeviceRunning, 0, 0, L"in-line" VALUES L"running"},
-        {FileRead, KeyOpened, 0, ValueDword, DeviceDisabled, 22, 1, L"drift reason=controller" VALUES L"disabled"},
+        {FileRead, KeyOpened, 0, ValueDword, DeviceDisabled, 22, 1, L"drift reason=controller" VALUES L"disabled", 1},
+        // Disabled, but not by quillset: it leaves the controller so.
+        {FileRead, KeyOpened, 0, ValueDword, DeviceDisabled, 22, 0, L"in-line" VALUES L"disabled"},
         {FileRead, KeyOpened, 0, ValueDword, DeviceProblem, 10, 1, L"drift reason=controller" VALUES L"problem-10"},
         {FileRead, KeyOpened, 0, ValueDword, DeviceNeedsReboot, 14, 1,
          L"drift reason=controller" VALUES L"needs-reboot"},
@@ -41,7 +44,7 @@ TEST(Verdict, EachReadingEntersTheLine)
         {FileRead, KeyOpened, 0, ValueDword, DeviceAbsent, 0, 0, L"in-line" VALUES L"absent"},
         {FileRead, KeyOpened, 0, ValueDword, DeviceStateUnknown, 0, 0, L"in-line" VALUES L"unknown"},
         {FileRead, KeyOpened, 1, ValueMissing, DeviceDisabled, 22, 1,
-         L"drift reason=SMEnable,SDSwitch,controller SMEnable=1 want=0 SDSwitch=missing want=3 controller=disabled"},
+         L"drift reason=SMEnable,SDSwitch,controller SMEnable=1 want=0 SDSwitch=missing want=3 controller=disabled", 1},
         {FileRead, KeyOpened, 0, ValueNotDword, DeviceRunning, 0, 1,
          L"drift reason=SDSwitch SMEnable=0 want=0 SDSwitch=not-dword want=3 controller=running"},
         // No driver: nothing to mend, whatever else is wrong.
@@ -60,7 +63,67 @@ TEST(Verdict, EachReadingEntersTheLine)
     };
     for (const auto &row : rows) {
         VerifyReadings readings = {row.file, {0, 3}, row.key, 1018, {ValueDword, row.sdSwitch}, {row.smEnable, 3},
-                                   row.controller, row.problem, Path.c_str()};
+                                   row.controller, row.problem, Path.c_str(), row.recorded, 0, {}, 0, 0, 0};
+        int exitCode = -1;
+        EXPECT_EQ(Verdict(readings, &exitCode),
+                  L"state=" + std::wstring(row.line) + L" applied=unknown file=" + Path);
+        EXPECT_EQ(exitCode, row.exitCode) << std::wstring(row.line).c_str();
+    }
+}
+
+// Values that match, by quillset's record of the run that stored them and
+// the machine's boots since: a run that did not restart the controller has
+// not put them in effect until a reboot.
+TEST(Verdict, StoredIsNotInEffectUntilARestart)
+{
+    const ULONGLONG Hour = 3600000, Day = 24 * Hour;
+    const ULONGLONG RunTime = 134100000000000000ull; // when the run ended, as a FILETIME
+    const struct {
+        DWORD applied;
+        DWORD stored[2];          // what the record says the run stored
+        ULONGLONG sinceRunMs;     // by the clock
+        ULONGLONG uptimeMs;       // now; for a wrapping tick count only its 32 bits count
+        int wraps;
+        DWORD ticksAtRun;         // GetTickCount when the run ended
+        DeviceState controller;
+        int exitCode;
+        const wchar_t *line;      // between "state=" and " file="
+    } rows[] = {
+        {AppliedRestarted, {0, 3}, Day, 5 * Day, 0, 0, DeviceRunning, 0,
+         L"in-line" VALUES L"running applied=restart"},
+        {AppliedNotRestarted, {0, 3}, Hour, 5 * Day, 0, 0, DeviceRunning, 1,
+         L"drift reason=not-in-effect" VALUES L"running applied=pending"},
+        {AppliedNotRestarted, {0, 3}, Day, Hour, 0, 0, DeviceRunning, 0, L"in-line" VALUES L"running applied=reboot"},
+        // The reboot the class installer asked for has not come.
+        {AppliedAtReboot, {0, 3}, Hour, 5 * Day, 0, 0, DeviceNeedsReboot, 1,
+         L"drift reason=controller,not-in-effect" VALUES L"needs-reboot applied=pending"},
+        // Nothing to restart, or disabled on purpose: they apply once it starts.
+        {AppliedNotRestarted, {0, 3}, Hour, 5 * Day, 0, 0, DeviceAbsent, 0,
+         L"in-line" VALUES L"absent applied=pending"},
+        {AppliedWhenEnabled, {0, 3}, Hour, 5 * Day, 0, 0, DeviceDisabled, 0,
+         L"in-line" VALUES L"disabled applied=enable"},
+        // Values set since by hand: the record is not about them.
+        {AppliedNotRestarted, {1, 3}, Hour, 5 * Day, 0, 0, DeviceRunning, 0,
+         L"in-line" VALUES L"running applied=unknown"},
+        // XP's tick count wrapped since the run (60 days up), or restarted:
+        // only the ticks since the run tell.
+        {AppliedNotRestarted, {0, 3}, 20 * Day, (60 * Day) % 0x100000000ull, 1,
+         static_cast<DWORD>((40 * Day) % 0x100000000ull), DeviceRunning, 1,
+         L"drift reason=not-in-effect" VALUES L"running applied=pending"},
+        {AppliedNotRestarted, {0, 3}, 20 * Day, 3 * Day, 1, static_cast<DWORD>((40 * Day) % 0x100000000ull),
+         DeviceRunning, 0, L"in-line" VALUES L"running applied=reboot"},
+        // A reboot right after the run, and the clock 10 s off since.
+        {AppliedNotRestarted, {0, 3}, Hour, Hour - 40000, 0, 0, DeviceRunning, 0,
+         L"in-line" VALUES L"running applied=reboot"},
+        {AppliedNotRestarted, {0, 3}, Hour + 10000, Hour + 60000, 1, 60000, DeviceRunning, 1,
+         L"drift reason=not-in-effect" VALUES L"running applied=pending"},
+    };
+    for (const auto &row : rows) {
+        RunRecord run = {row.stored[0], row.stored[1], row.applied, row.ticksAtRun,
+                         {static_cast<DWORD>(RunTime), static_cast<DWORD>(RunTime >> 32)}};
+        VerifyReadings readings = {FileRead, {0, 3}, KeyOpened, 0, {ValueDword, ValueDword}, {0, 3},
+                                   row.controller, 0, Path.c_str(), 0, 1, run,
+                                   RunTime + row.sinceRunMs * 10000, row.uptimeMs, row.wraps};
         int exitCode = -1;
         EXPECT_EQ(Verdict(readings, &exitCode), L"state=" + std::wstring(row.line) + L" file=" + Path);
         EXPECT_EQ(exitCode, row.exitCode) << std::wstring(row.line).c_str();
@@ -79,7 +142,7 @@ TEST(Verdict, LongPathIsCutToTheLimit)
         std::wstring path = L"C:\\" + std::wstring(p.count, p.letter) + L"\xD83D\xDCBE\\kvconfig.txt";
         int exitCode;
         VerifyReadings readings = {FileRead, {0, 3}, KeyOpened, 0, {ValueDword, ValueDword}, {0, 3},
-                                   DeviceRunning, 0, path.c_str()};
+                                   DeviceRunning, 0, path.c_str(), 0, 0, {}, 0, 0, 0};
         std::wstring line = Verdict(readings, &exitCode);
         size_t file = line.find(L" file=") + 6, kept = line.size() - file;
         if (p.count == 950) {

@@ -69,19 +69,26 @@ check_tables() {
   finalize=$(column "$sequence" InstallFinalize 3)
   check=$(column "$sequence" CheckReboot 3)
   [ -n "$check" ] && [ "$check" -gt "$finalize" ] || fail "$name: CheckReboot at '$check', InstallFinalize at $finalize"
-  local type
-  type=$(column "$actions" CheckReboot 2)
-  [ -n "$type" ] && [ $((type & 0x400)) -eq 0 ] || fail "$name: CheckReboot is not an immediate action (type '$type')"
+  local type action
+  for action in CheckReboot NoDriver; do
+    type=$(column "$actions" $action 2)
+    [ -n "$type" ] && [ $((type & 0x400)) -eq 0 ] || fail "$name: $action is not an immediate action (type '$type')"
+  done
   save=$(column "$sequence" SaveSettings 3) restore=$(column "$sequence" RestoreSettings 3) write=$(column "$sequence" WriteSettings 3)
   [ -n "$save" ] && [ -n "$restore" ] && [ "$save" -lt "$restore" ] && [ "$restore" -lt "$write" ] ||
     fail "$name: SaveSettings at '$save', RestoreSettings at '$restore', WriteSettings at '$write'"
   type=$(column "$actions" RestoreSettings 2)
   [ -n "$type" ] && [ $((type & 0x500)) -eq $((0x500)) ] || fail "$name: RestoreSettings is not a rollback action (type '$type')"
   # SYSTEM keeps the record where no user can create or change anything.
-  local action
   for action in SaveSettings RestoreSettings ForgetSettings; do
     [ "$(column "$actions" $action.Data 4)" = "[INSTALLDIR]" ] || fail "$name: $action.Data is '$(column "$actions" $action.Data 4)'"
   done
+  # The driver is looked for in the registry view of the package's Windows:
+  # raw (2), and 64-bit (16) in the x64 package.
+  local view=2
+  [ "$platform" = Intel ] || view=18
+  [ "$(table "$msi" RegLocator | cut -f2-5 | tr '\t' ' ')" = "2 SYSTEM\CurrentControlSet\Services\kvcard Type $view" ] ||
+    fail "$name: RegLocator is '$(table "$msi" RegLocator)'"
   # And the log, which SYSTEM appends to.
   [[ $(column "$actions" ApplySettings.Data 4) = *'--log "[INSTALLDIR]quillset.log"'* ]] ||
     fail "$name: ApplySettings logs to $(column "$actions" ApplySettings.Data 4)"
@@ -95,13 +102,14 @@ tables)
   ;;
 objects)
   # Only the immediate actions' object may call MsiSetMode, and it exports
-  # nothing else that a deferred action could name.
+  # nothing but them (the tables hold them immediate), so no deferred action
+  # can name it.
   nm=$1
   shift
   for object in "$@"; do
     if [[ $object = */immediate.cpp.obj ]]; then
       exported=$("$nm" "$object" | sed -n 's/.* T _\{0,1\}\([A-Za-z]*\)\(@[0-9]*\)\{0,1\}$/\1/p' | sort | paste -sd ' ' -)
-      [ "$exported" = "CheckReboot" ] || fail "immediate.cpp exports '$exported'"
+      [ "$exported" = "CheckReboot NoDriver" ] || fail "immediate.cpp exports '$exported'"
     elif "$nm" "$object" | grep -q MsiSetMode; then
       fail "${object##*/} calls MsiSetMode"
     fi

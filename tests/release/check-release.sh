@@ -69,9 +69,10 @@ for zip in a/quillset/dist/*.zip; do
   case $name in *-win64) arch=x86-64 ;; esac
   mkdir "$name" && unzip -q "$zip" -d "$name"
   (cd "$name" && sha256sum --quiet -c SHA256SUMS) || fail "$name: SHA256SUMS does not match"
-  listed=$(ls "$name" | paste -sd ' ' -)
-  [ "$listed" = "README.txt SHA256SUMS kvconfig.txt qscapture.exe qscheck.exe quillset.exe" ] || fail "$name holds $listed"
-  for text in README.txt kvconfig.txt; do
+  listed=$(LC_ALL=C ls "$name" | paste -sd ' ' -)
+  [ "$listed" = "README.txt SHA256SUMS apply-settings.cmd cm-discover.ps1 cm-remediate.ps1 intune-detect.ps1 intune-remediate.ps1 kvconfig.txt qscapture.exe qscheck.exe quillset.exe" ] ||
+    fail "$name holds $listed"
+  for text in README.txt kvconfig.txt apply-settings.cmd cm-discover.ps1 cm-remediate.ps1 intune-detect.ps1 intune-remediate.ps1; do
     ! grep -q $'[^\r]$' "$name/$text" || fail "$name/$text has a line without CR LF"
   done
   for exe in "$name"/*.exe; do

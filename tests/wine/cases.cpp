@@ -152,18 +152,23 @@ const int CaseCount = sizeof Cases / sizeof Cases[0];
 #define EVENT_VERSION "L\"" QUILLSET_VERSION ".0\""
 // The fields of qscheck --write left as they are, then the harness.
 #define HARNESS(h) nullptr, nullptr, ToolCase::AsBuilt, nullptr, nullptr, ToolCase::h
-// qsstandin's scenarios: its run up to the disable, then the enable pass.
+// qsstandin's scenarios: its run up to the restart, then the restart; most
+// are a disable taken, then the enable pass.
 #define LOGGED_TAKEN "\"Found it! \\n\"", "\"Changed State on Device ID \\n\""
 #define LOGGED_REFUSED "\"Found it! \\n\"", "\"CallClassInstaller(REMOVE) failed\\n\""
 #define LOGGED_RETRY "\"Enabling the controller failed, trying again in 1s \\n\""
-#define LOGGED_UNTIL_DISABLED                                                                        \
-    "\"The file 'kvconfig.txt' was opened sucessfully \\n\"", LOGGED_CLOSED, "\"Always config Params \\n\"", \
-        LOGGED_WRITTEN, LOGGED_TAKEN, "\"Device Disabled from RestartDevice \\n\""
-#define STANDIN(scenario, ...)                                                                       \
+#define STANDIN_RUN(scenario, ...)                                                                   \
     {scenario, NO_BYTES(NoDirectory), KeyAbsent, {}, NoValue, NoValue, 0,                             \
-     {LOGGED_UNTIL_DISABLED, __VA_ARGS__, "\"Device Re-Enabled from RestartDevice \\n\""}}
+     {"\"The file 'kvconfig.txt' was opened sucessfully \\n\"", LOGGED_CLOSED,                         \
+      "\"Always config Params \\n\"", LOGGED_WRITTEN, __VA_ARGS__,                                     \
+      "\"Device Re-Enabled from RestartDevice \\n\""}}
+#define STANDIN(scenario, ...) \
+    STANDIN_RUN(scenario, LOGGED_TAKEN, "\"Device Disabled from RestartDevice \\n\"", __VA_ARGS__)
 #define STANDIN_ENDED(scenario)                                                                      \
-    {scenario, NO_BYTES(NoDirectory), KeyAbsent, {}, NoValue, NoValue, 0, {LOGGED_UNTIL_DISABLED}}
+    {scenario, NO_BYTES(NoDirectory), KeyAbsent, {}, NoValue, NoValue, 0,                             \
+     {"\"The file 'kvconfig.txt' was opened sucessfully \\n\"", LOGGED_CLOSED,                         \
+      "\"Always config Params \\n\"", LOGGED_WRITTEN, LOGGED_TAKEN,                                    \
+      "\"Device Disabled from RestartDevice \\n\""}}
 
 // The administrator's tools. A world of a settings file alone, for qscheck.
 #define FILE_ONLY(text) {"", BYTES(text), KeyAbsent, {}, NoValue, NoValue, 0, {}}
@@ -225,18 +230,25 @@ const ToolCase ToolCases[] = {
     // nothing on stderr.
     {"check.verify_in_line", Verify, 1,
      {"", BYTES(":1 value = 3\r\n:2 value = 3\r\n"), KeyHolding, {CONTROLLER}, 1, 3, 0, {}}, 0, 1,
-     {"state=in-line SMEnable=1 want=1 SDSwitch=3 want=3 controller=unknown file=%s"}},
+     {"state=in-line SMEnable=1 want=1 SDSwitch=3 want=3 controller=unknown applied=unknown file=%s"}},
     {"check.verify_drift", Verify, 1, {"", BYTES(ORDINARY_FILE), KeyHolding, {}, 1, 3, 0, {}}, 1, 1,
-     {"state=drift reason=SMEnable SMEnable=1 want=0 SDSwitch=3 want=3 controller=absent file=%s"}},
+     {"state=drift reason=SMEnable SMEnable=1 want=0 SDSwitch=3 want=3 controller=absent applied=unknown "
+      "file=%s"}},
     {"check.verify_no_driver", Verify, 1, {"", BYTES(ORDINARY_FILE), KeyAbsent, {}, NoValue, NoValue, 0, {}}, 0, 0,
      {"state=not-applicable reason=driver-not-installed SMEnable=missing want=0 SDSwitch=missing want=3 "
-      "controller=absent file=%s"}},
+      "controller=absent applied=unknown file=%s"}},
     {"check.verify_no_file", Verify, 1, {"", NO_BYTES(NoFile), KeyHolding, {}, 0, 3, 0, {}}, 1, 1,
      {"state=cannot-tell reason=file-missing SMEnable=0 want=unknown SDSwitch=3 want=unknown controller=absent "
-      "file=%s"}},
+      "applied=unknown file=%s"}},
     {"check.verify_bare_lf", Verify, 1, {"", BYTES("SD host switch :2 value = 3\n"), KeyHolding, {}, 0, 3, 0, {}}, 1,
      1, {"state=cannot-tell reason=file-bare-lf SMEnable=0 want=unknown SDSwitch=3 want=unknown controller=absent "
-         "file=%s"}},
+         "applied=unknown file=%s"}},
+    // After a quillset run that stored the values and could not restart the
+    // controller (Wine's class installer cannot), on the same boot.
+    {"check.verify_not_in_effect", Verify, 1, {"", BYTES(ORDINARY_FILE), KeyPresent, {CONTROLLER}, 0, 3, 0, {}}, 1, 1,
+     {"state=drift reason=not-in-effect SMEnable=0 want=0 SDSwitch=3 want=3 controller=unknown applied=pending "
+      "file=%s"},
+     "", NULL, HARNESS(AfterQuillset)},
 
     // qscapture --outcome --log: the log holds exactly the run's messages, and
     // with --eventlog Wine traces the event's type and ID, then its strings.
@@ -311,6 +323,14 @@ const ToolCase ToolCases[] = {
     {"capture.reboot", Capture, 0,
      STANDIN("reboot", LOGGED_TAKEN, "\"The controller restarts at the next reboot \\n\""), 3010, 3010,
      {WARNING_EVENT("00000faa"), "L\"3010\"", "L\"values written, controller restarts at the next reboot\""},
+     "--eventlog", NULL},
+    // Disabled before the run, not by quillset: left so, and the package succeeds.
+    {"capture.left_alone", Capture, 0,
+     STANDIN_RUN("left-alone", "\"Found it! \\n\"",
+                 "\"The controller is disabled: quillset leaves it so; the settings apply when it is enabled \\n\""),
+     7, 7,
+     {WARNING_EVENT("000003ef"), "L\"7\"",
+      "L\"values written, controller disabled and left so: they apply when it is enabled\""},
      "--eventlog", NULL},
     // Two runs at once: the second waits for the first (its log starts with
     // the wait) and goes on only after the first one's last message.

@@ -88,8 +88,10 @@ struct ToolCase {
     // Besides the run: qscheck --write run twice, the second run checked;
     // qscapture in a job ended once quillset waits for the key, or in one
     // without breakaway; its stdout a pipe that stalls after the disable, or
-    // is never read; its log with a second name.
-    enum { Plain, WrittenTwice, JobEnded, NoBreakaway, StdoutStalled, StdoutNeverRead, LogHardLink } harness = Plain;
+    // is never read; its log with a second name; qscheck --verify after a
+    // run of quillset.
+    enum { Plain, WrittenTwice, JobEnded, NoBreakaway, StdoutStalled, StdoutNeverRead, LogHardLink, AfterQuillset }
+        harness = Plain;
 };
 extern const ToolCase ToolCases[];
 extern const int ToolCaseCount;

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The Windows Installer package installed, upgraded, repaired and removed for
 # real by Wine's msiexec, in a prefix of its own with the driver key and a
-# stand-in controller:
+# stand-in controller (and at the end without the driver):
 #   msi.sh <prefix> <package> <lower-version package> <failing package> <qsdevreg.exe> <qscheck.exe> <stand-in package>
 # The failing package carries a program that writes none of quillset's
 # messages in quillset's place, the stand-in package the qsstandin program,
@@ -115,7 +115,9 @@ mkdir -p "${settings%/*}"
 printf '%s\r\n' 'SM card slot, 0 = off, 1 = on      :1 value = 1' \
   'SD host switch, 0 to 3             :2 value = 2' > "$settings"
 cp "$settings" "$prefix/settings.expected"
-# 7 is a value quillset never writes.
+# The driver's service, which the package looks for by its Type value; 7 is
+# a value quillset never writes.
+win reg add "${key%\\*}" /v Type /t REG_DWORD /d 1 /f
 win reg add "$key" /v SMEnable /t REG_DWORD /d 7 /f
 win reg add "$key" /v SDSwitch /t REG_DWORD /d 7 /f
 echo "prefix made in $(( $(date +%s) - start )) s"
@@ -159,6 +161,7 @@ install 0 /i "$(winpath "$msi")" SMENABLE=1 SDSWITCH=1
 win "$check"
 grep -q '^SMEnable 1, from line' "$out" && grep -q '^SDSwitch 1, from line' "$out" || fail "qscheck reads: $(cat "$out")"
 values 1 1; runs 2
+win reg query 'HKLM\Software\quillset' /v LastRun $view || fail "no record of quillset's run: $(cat "$out")"
 cp "$settings" "$prefix/settings.expected"
 
 # A repair runs neither action: no file written, no run, no failure.
@@ -178,6 +181,8 @@ step=uninstall
 install 0 /x "$(winpath "$msi")"
 versions ""; program_files ""; event_source absent
 values 1 1; settings_file
+# With quillset's record of its runs in it.
+! win reg query 'HKLM\Software\quillset' $view || fail "HKLM\Software\quillset is left: $(cat "$out")"
 
 # Outcome 1 (no settings file): the install fails and leaves nothing behind.
 step=rollback
@@ -221,6 +226,11 @@ done
 step=standin_push
 printf 'ordinary\r\n' > "$c/windows/qsstandin.txt"
 install 0 /i "$(winpath "$standin")" SMENABLE=1 SDSWITCH=1
+# A controller disabled before the run, and left so: the push succeeds.
+step=standin_left_alone
+printf 'left-alone\r\n' > "$c/windows/qsstandin.txt"
+install 0 /i "$(winpath "$standin")" SMENABLE=1 SDSWITCH=1
+log_has 'quillset outcome 7: values stored, the controller is disabled and left so' || fail "no outcome 7 line"
 # The reboot mark's key is the package's, and goes with it.
 win reg query 'HKLM\Software\quillset' $view || fail "no HKLM\Software\quillset while installed: $(cat "$out")"
 step=standin_uninstall
@@ -232,6 +242,22 @@ step=neither
 win reg add "$key" /v SDSwitch /t REG_DWORD /d 7 /f
 install 0 /i "$(winpath "$msi")"
 values 1 1; settings_file; versions 1.0.0
+
+# Without the driver the settings file is written, quillset does not run,
+# and the install succeeds with its tools in place.
+step=uninstall_again
+install 0 /x "$(winpath "$msi")"
+win reg delete "${key%\\*}" /f
+logged=$(grep -c '^==== .* outcome' "$quillset_log")
+step=no_driver
+install 0 /i "$(winpath "$msi")" SMENABLE=0 SDSWITCH=3
+program_files "$all_files"; runs "$logged"
+log_has 'quillset: the kvcard driver is not installed' && ! log_has 'quillset outcome' ||
+  fail "no line that quillset does not run, or an outcome line, in the MSI log"
+win "$installed/qscheck.exe"
+grep -q '^SMEnable 0, from line' "$out" && grep -q '^SDSwitch 3, from line' "$out" || fail "qscheck reads: $(cat "$out")"
+win "$installed/qscheck.exe" --verify
+grep -q '^state=not-applicable ' "$out" || fail "qscheck --verify: $(cat "$out")"
 
 wineserver -k > /dev/null 2>&1 || true
 echo "msi test: $(( $(date +%s) - start )) s, $failures failures"

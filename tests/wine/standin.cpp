@@ -2,7 +2,8 @@
 // job's own texts, to the debugger and exits 0, so that qscapture and the
 // package can be proved on runs that quillset itself never reaches under
 // Wine (an enable taken, a controller left disabled or not running, a run
-// that ends, or crashes, between its disable and its enable).
+// that ends, or crashes, between its disable and its enable, or a controller
+// found disabled and left so).
 //     qsstandin <scenario>
 // Without an argument the scenario is the first line of %windir%\qsstandin.txt,
 // so that a package can run it as quillset.exe. An unknown scenario writes
@@ -17,24 +18,29 @@ static char NotRunning[sizeof MsgNotRunningFormat + 16];
 // In place of the enable pass: the run ends there, or crashes.
 static const char EndsHere[] = "", CrashesHere[] = "";
 
-// Everything up to the end of the disable pass, as an ordinary run.
+// Everything up to the end of the disable pass, as an ordinary run; the
+// disable pass is the last three.
 static const char *const Written[] = {
     MsgFileOpened, MsgFileClosed, MsgSettingsRead, MsgKeyOpened, MsgSmEnableSet, MsgSdKeyOpened,
     MsgSdKeyPresent, MsgSdSwitchSet, MsgFound, MsgStateChanged, MsgDisablePassEnded, NULL,
 };
+static const int DisablePass = 3;
 
 static const struct {
     const char *name;
     const char *enable[12]; // the enable pass, before MsgRestartEnded
+    int disabledBefore;     // found disabled: what it says in place of both passes
 } Scenarios[] = {
-    {"ordinary", {MsgFound, MsgStateChanged, MsgControllerRuns}},
+    {"ordinary", {MsgFound, MsgStateChanged, MsgControllerRuns}, 0},
     {"left-disabled",
      {MsgFound, MsgStateNotChanged, MsgEnableRetry, MsgFound, MsgStateNotChanged, MsgEnableRetry, MsgFound,
-      MsgStateNotChanged, MsgLeftDisabled}},
-    {"not-running", {MsgFound, MsgStateChanged, NotRunning}},
-    {"reboot", {MsgFound, MsgStateChanged, MsgRebootPending}},
-    {"ended-after-disable", {EndsHere}},
-    {"crashed-after-disable", {CrashesHere}},
+      MsgStateNotChanged, MsgLeftDisabled},
+     0},
+    {"not-running", {MsgFound, MsgStateChanged, NotRunning}, 0},
+    {"reboot", {MsgFound, MsgStateChanged, MsgRebootPending}, 0},
+    {"ended-after-disable", {EndsHere}, 0},
+    {"crashed-after-disable", {CrashesHere}, 0},
+    {"left-alone", {MsgFound, MsgDisabledLeftAlone}, 1},
 };
 
 // The first line of the file, without its line end.
@@ -64,7 +70,8 @@ int main(int argc, char **argv)
     for (const auto &scenario : Scenarios) {
         if (lstrcmpA(name, scenario.name) != 0)
             continue;
-        for (int i = 0; Written[i] != NULL; i++)
+        int written = sizeof Written / sizeof Written[0] - 1 - (scenario.disabledBefore ? DisablePass : 0);
+        for (int i = 0; i < written; i++)
             OutputDebugStringA(Written[i]);
         for (int i = 0; scenario.enable[i] != NULL; i++) {
             if (scenario.enable[i] == EndsHere)

@@ -700,6 +700,13 @@ int RunToolCase(const ToolCase *t, const char *quillset, const char *qscheck, co
         interruption = Killed;
     else if (t->footer != NULL && strncmp(t->footer, "detached (Ctrl+C)", 17) == 0)
         interruption = CtrlC;
+    if (ok && t->harness == ToolCase::AfterQuillset) {
+        WCHAR run[MAX_PATH + 2] = L"\"";
+        Widen(CP_ACP, quillset, run + 1, MAX_PATH);
+        lstrcatW(run, L"\"");
+        if (!RunTool(run, outputPath, &exitCode))
+            ok = 0, lstrcpyA(why, "cannot run quillset first");
+    }
     second.ok = 0;
     HANDLE secondThread = ok && t->tool == TwoRuns ? CreateThread(NULL, 0, RunSecond, &second, 0, NULL) : NULL;
     if (ok && !RunTool(commandLine, outputPath, &exitCode, interruption, logPath, t->harness))

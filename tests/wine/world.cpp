@@ -221,11 +221,31 @@ static int RemoveIfPresent(BOOL removed)
     return removed || GetLastError() == ERROR_FILE_NOT_FOUND || GetLastError() == ERROR_PATH_NOT_FOUND;
 }
 
+// quillset's record under HKLM\SOFTWARE\quillset, in the 64-bit view it
+// writes; the key is the package's to delete.
+static int ForgetRecord(void)
+{
+    HKEY key;
+    LONG result = RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\quillset", 0, KEY_SET_VALUE | KEY_WOW64_64KEY, &key);
+    if (result != ERROR_SUCCESS)
+        return result == ERROR_FILE_NOT_FOUND;
+    static const char *const names[] = {"DisabledController", "LastRun"};
+    int ok = 1;
+    for (const char *name : names) {
+        result = RegDeleteValueA(key, name);
+        ok = ok && (result == ERROR_SUCCESS || result == ERROR_FILE_NOT_FOUND);
+    }
+    RegCloseKey(key);
+    return ok;
+}
+
 // Undoes everything BuildWorld and the run may have made; the world was
 // clean before, so whatever is there now is ours.
 int RestoreWorld(World *world, char *why, DWORD whySize)
 {
     int ok = 1;
+    if (!ForgetRecord())
+        ok = Fail(why, whySize, "cannot delete quillset's record");
     for (int i = 0; i < world->deviceCount; i++)
         if (!RemoveDeviceInstance(world->instanceIds[i]))
             ok = Fail(why, whySize, "cannot remove a stand-in device");

@@ -15,6 +15,7 @@ enum OutcomeEvent {
     EnablePassFailed,
     LeftDisabled,
     RebootPending,
+    LeftAlone,
 };
 
 // quillset's own texts, byte for byte; every other message leaves the outcome alone.
@@ -30,6 +31,9 @@ static const struct {
     {MsgSmEnableNotSet, ValueFailed},
     {MsgSdSwitchNotSet, ValueFailed},
     {MsgStateChanged, StateChanged},
+    // An earlier run's disable, found and resumed: this run's disable pass.
+    {MsgOwnDisableFound, StateChanged},
+    {MsgDisabledLeftAlone, LeftAlone},
     {MsgDisablePassEnded, DisablePassEnded},
     {MsgEnableRetry, EnablePassFailed},
     {MsgLeftDisabled, LeftDisabled},
@@ -93,6 +97,7 @@ void NoteOutcomeMessage(OutcomeState *state, const char *text)
         case EnablePassFailed: state->passChanged = 0; break;
         case LeftDisabled: state->leftDisabled = 1; break;
         case RebootPending: state->rebootPending = 1; break;
+        case LeftAlone: state->leftAlone = 1; break;
         }
         return;
     }
@@ -130,6 +135,9 @@ Outcome FinalOutcome(const OutcomeState *state)
     // A failure too, kept across reboots.
     if (state->notRunning)
         return OutcomeNotRunning;
+    // Disabled, not by quillset: left so on purpose.
+    if (state->leftAlone)
+        return OutcomeLeftAlone;
     if (!Restarted(state))
         return OutcomeNotRestarted;
     return state->rebootPending ? OutcomeRebootPending : OutcomeRestarted;
@@ -145,6 +153,7 @@ const char *OutcomeText(Outcome outcome)
     case OutcomeStillRunning: return "quillset still running: it goes on without qscapture";
     case OutcomeLeftDisabled: return "values written, controller left disabled";
     case OutcomeNotRunning: return "values written, controller does not run";
+    case OutcomeLeftAlone: return "values written, controller disabled and left so: they apply when it is enabled";
     case OutcomeCannotStart: return "program could not be started";
     case OutcomeRebootPending: return "values written, controller restarts at the next reboot";
     }
@@ -177,6 +186,8 @@ void DescribeOutcome(const OutcomeState *state, Outcome outcome, DWORD runningSe
     if (!state->keyFailed) {
         if (IsLeftDisabled(state))
             restart = "left disabled";
+        else if (state->leftAlone)
+            restart = "disabled and left so";
         else if (state->notRunning)
             restart = notRunning;
         else if (Restarted(state))

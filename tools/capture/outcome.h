@@ -13,6 +13,7 @@ enum Outcome {
     OutcomeStillRunning = 4,
     OutcomeLeftDisabled = 5,
     OutcomeNotRunning = 6,
+    OutcomeLeftAlone = 7,
     OutcomeCannotStart = 127,
     OutcomeRebootPending = 3010,
 };
@@ -20,7 +21,7 @@ enum Outcome {
 struct OutcomeState {
     int settingsRead, smWritten, sdWritten, keyFailed, valueFailed;
     int passChanged, disableChanged, enablePass, leftDisabled, rebootPending;
-    int notRunning;
+    int notRunning, leftAlone;
     DWORD problemCode;
 };
 

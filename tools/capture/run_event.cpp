@@ -21,6 +21,7 @@ static const struct {
     {OutcomeStillRunning, EVENTLOG_ERROR_TYPE, RUN_EVENT_STILL_RUNNING},
     {OutcomeLeftDisabled, EVENTLOG_ERROR_TYPE, RUN_EVENT_LEFT_DISABLED},
     {OutcomeNotRunning, EVENTLOG_ERROR_TYPE, RUN_EVENT_NOT_RUNNING},
+    {OutcomeLeftAlone, EVENTLOG_WARNING_TYPE, RUN_EVENT_LEFT_ALONE},
     {OutcomeCannotStart, EVENTLOG_ERROR_TYPE, RUN_EVENT_CANNOT_START},
 };
 

@@ -18,11 +18,60 @@ static void AddReason(char *reasons, size_t size, const char *reason)
     snprintf(reasons + used, size - used, "%s%s", used > 0 ? "," : "", reason);
 }
 
-// Only a state that a restart may mend is drift: unknown says nothing, and
-// an absent controller has nothing to restart.
-static int ControllerOff(DeviceState state)
+// Only a state that a restart may mend is drift: unknown says nothing, an
+// absent controller has nothing to restart, and one disabled but not by
+// quillset was disabled on purpose, which quillset leaves so.
+static int ControllerOff(const VerifyReadings *r)
 {
-    return state == DeviceDisabled || state == DeviceProblem || state == DeviceNeedsReboot || state == DeviceNotStarted;
+    if (r->controller == DeviceDisabled)
+        return r->controllerRecorded;
+    return r->controller == DeviceProblem || r->controller == DeviceNeedsReboot || r->controller == DeviceNotStarted;
+}
+
+// The clock and the tick count may drift apart by a few hundred parts per
+// million, and be set by a few seconds, on one boot; a reboot takes longer.
+static const ULONGLONG BootSlackMs = 15000;
+static const ULONGLONG DriftShare = 4096;
+
+// Whether the machine has started since the run. The tick count of XP and
+// Server 2003 (GetTickCount) has 32 bits and wraps every 49.7 days: there,
+// on the same boot, the ticks since the run are the clock's milliseconds
+// modulo 2^32, and a reboot puts them anywhere else.
+static int BootedSinceRun(const VerifyReadings *r)
+{
+    // A clock set back before the run counts as no time at all.
+    ULONGLONG runTime = static_cast<ULONGLONG>(r->run.time.dwHighDateTime) << 32 | r->run.time.dwLowDateTime;
+    ULONGLONG elapsedMs = r->now > runTime ? (r->now - runTime) / 10000 : 0;
+    ULONGLONG slackMs = BootSlackMs + elapsedMs / DriftShare;
+    if (!r->uptimeWraps)
+        return r->uptimeMs + slackMs < elapsedMs;
+    DWORD apart = static_cast<DWORD>(r->uptimeMs) - r->run.ticks - static_cast<DWORD>(elapsedMs);
+    if (apart > 0x80000000u)
+        apart = 0u - apart;
+    return apart > slackMs;
+}
+
+// Whether the values the key holds are in effect, by quillset's record of
+// the run that stored them; none (set by hand, or by an older quillset)
+// says nothing.
+enum InEffect { EffectUnknown, EffectRestart, EffectEnable, EffectReboot, EffectPending };
+static const char *const EffectNames[] = {"unknown", "restart", "enable", "reboot", "pending"};
+
+static InEffect ValuesInEffect(const VerifyReadings *r)
+{
+    const DWORD stored[] = {r->run.smEnable, r->run.sdSwitch};
+    if (r->key != KeyOpened || !r->runRead)
+        return EffectUnknown;
+    for (int k = 0; k < 2; k++)
+        if (r->values[k] != ValueDword || r->data[k] != stored[k])
+            return EffectUnknown;
+    switch (r->run.applied) {
+    case AppliedRestarted: return EffectRestart;
+    case AppliedWhenEnabled: return EffectEnable;
+    case AppliedNotRestarted:
+    case AppliedAtReboot: return BootedSinceRun(r) ? EffectReboot : EffectPending;
+    }
+    return EffectUnknown;
 }
 
 static void ControllerText(const VerifyReadings *r, char *text, size_t size)
@@ -63,6 +112,7 @@ static size_t Utf8Bytes(wchar_t c)
 int ComposeVerdict(const VerifyReadings *r, wchar_t *line)
 {
     char reasons[128] = "";
+    InEffect effect = ValuesInEffect(r);
     const char *state;
     int exitCode = VerifyIssue;
     if (r->key == KeyNoDriver) {
@@ -88,8 +138,13 @@ int ComposeVerdict(const VerifyReadings *r, wchar_t *line)
             for (int k = 0; k < 2; k++)
                 if (r->values[k] != ValueDword || r->data[k] != r->want[k])
                     AddReason(reasons, sizeof reasons, Names[k]);
-            if (ControllerOff(r->controller))
+            if (ControllerOff(r))
                 AddReason(reasons, sizeof reasons, "controller");
+            // Nothing runs the values yet where the controller is absent or
+            // disabled on purpose; they apply once it starts.
+            if (effect == EffectPending && r->controller != DeviceAbsent &&
+                (r->controller != DeviceDisabled || r->controllerRecorded))
+                AddReason(reasons, sizeof reasons, "not-in-effect");
             state = reasons[0] != '\0' ? "drift" : "in-line";
             exitCode = reasons[0] != '\0' ? VerifyIssue : VerifyNoIssue;
         }
@@ -104,8 +159,9 @@ int ComposeVerdict(const VerifyReadings *r, wchar_t *line)
             snprintf(want[k], sizeof want[k], "unknown");
     }
     ControllerText(r, controller, sizeof controller);
-    snprintf(text, sizeof text, "state=%s%s%s SMEnable=%s want=%s SDSwitch=%s want=%s controller=%s file=", state,
-             reasons[0] != '\0' ? " reason=" : "", reasons, values[0], want[0], values[1], want[1], controller);
+    snprintf(text, sizeof text, "state=%s%s%s SMEnable=%s want=%s SDSwitch=%s want=%s controller=%s applied=%s file=",
+             state, reasons[0] != '\0' ? " reason=" : "", reasons, values[0], want[0], values[1], want[1], controller,
+             EffectNames[effect]);
 
     // The path last, as it may hold spaces; cut where the line would pass
     // the limit, and never between the halves of a surrogate pair.

@@ -46,6 +46,12 @@ struct VerifyReadings {
     DeviceState controller;
     DWORD problem;
     const wchar_t *path; // as given, or the default
+    int controllerRecorded; // the record names the controller as the one quillset disabled
+    int runRead;            // the record of the last run (job.h) was there, in run
+    RunRecord run;
+    ULONGLONG now;          // UTC, as a FILETIME
+    ULONGLONG uptimeMs;     // since the machine started
+    int uptimeWraps;        // uptimeMs has 32 bits (no GetTickCount64: XP, Server 2003)
 };
 
 const int VerifyNoIssue = 0; // in line, or not applicable

@@ -91,6 +91,35 @@ static void ReadDriverValues(VerifyReadings *r)
     RegCloseKey(key);
 }
 
+// quillset's record of the last run, in the view quillset writes it to.
+static int ReadRunRecord(RunRecord *run)
+{
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, RecordKey, 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS)
+        return 0;
+    DWORD type = 0, size = sizeof *run;
+    int read = RegQueryValueExA(key, RecordRunName, NULL, &type, reinterpret_cast<BYTE *>(run), &size) ==
+                   ERROR_SUCCESS &&
+               type == REG_BINARY && size == sizeof *run;
+    RegCloseKey(key);
+    return read;
+}
+
+// The clock, and the time since the machine started: GetTickCount64 where
+// there is one (Vista and later), looked up as XP has none; else the 32 bits
+// of GetTickCount, which the verdict knows to wrap.
+static void ReadClock(VerifyReadings *r)
+{
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    r->now = static_cast<ULONGLONG>(now.dwHighDateTime) << 32 | now.dwLowDateTime;
+    typedef ULONGLONG(WINAPI * TickCount64)(void);
+    TickCount64 tickCount64 = reinterpret_cast<TickCount64>(
+        reinterpret_cast<void (*)(void)>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetTickCount64")));
+    r->uptimeWraps = tickCount64 == NULL;
+    r->uptimeMs = tickCount64 != NULL ? tickCount64() : GetTickCount();
+}
+
 int VerifySettings(const wchar_t *path)
 {
     VerifyReadings readings;
@@ -98,7 +127,11 @@ int VerifySettings(const wchar_t *path)
     readings.path = path != NULL ? path : L"";
     readings.file = ReadSettingsFile(path, readings.want);
     ReadDriverValues(&readings);
-    readings.controller = ReadControllerState(&readings.problem);
+    char instanceId[DeviceIdChars + 1];
+    readings.controller = ReadControllerState(&readings.problem, instanceId);
+    readings.controllerRecorded = RecordNamesDevice(instanceId);
+    readings.runRead = ReadRunRecord(&readings.run);
+    ReadClock(&readings);
 
     static wchar_t line[VerdictLineChars + 1];
     int exitCode = ComposeVerdict(&readings, line);
