@@ -1,9 +1,11 @@
 #include "fakewin.h"
 
+#include <errno.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <strings.h>
+#include <wchar.h>
 
 #include <algorithm>
 
@@ -16,6 +18,7 @@
 namespace fake {
 
 const char SettingsPath[] = "C:\\windows\\kvinst\\kvconfig.txt";
+static const char ServiceKey[] = "System\\CurrentControlSet\\Services\\kvcard";
 static const char ParametersKey[] = "System\\CurrentControlSet\\Services\\kvcard\\Parameters";
 
 World world;
@@ -329,20 +332,23 @@ static std::map<std::string, Value> *RecordView(REGSAM access)
 
 LONG RegOpenKeyExA(HKEY root, const char *subkey, DWORD options, REGSAM access, HKEY *key)
 {
-    bool record = strcasecmp(subkey, fake::RecordKey) == 0;
-    if (!record)
+    bool record = strcasecmp(subkey, fake::RecordKey) == 0, service = strcasecmp(subkey, fake::ServiceKey) == 0;
+    if (!record && !service)
         world.keyOpens++;
     if (fake::Fails("RegOpenKeyExA"))
         return world.keyOpenError;
-    if (root != HKEY_LOCAL_MACHINE ||
-        (record ? !world.recordKeyExists
-                : strcasecmp(subkey, fake::ParametersKey) != 0 || !world.keyExists || world.now < world.keyMadeAt))
+    bool exists = record ? world.recordKeyExists
+                  : service ? world.serviceKeyExists
+                            : strcasecmp(subkey, fake::ParametersKey) == 0 && world.keyExists &&
+                                  world.now >= world.keyMadeAt;
+    if (root != HKEY_LOCAL_MACHINE || !exists)
         return ERROR_FILE_NOT_FOUND;
     if (options != 0)
         return ERROR_INVALID_PARAMETER;
-    if (!record && (access & ~world.keyGrants))
+    if (!record && !service && (access & ~world.keyGrants))
         return ERROR_ACCESS_DENIED;
-    *key = fake::NewKey(record ? fake::RecordView(access) : &world.values, access);
+    static std::map<std::string, fake::Value> serviceValues;   // none that anyone reads
+    *key = fake::NewKey(record ? fake::RecordView(access) : service ? &serviceValues : &world.values, access);
     return ERROR_SUCCESS;
 }
 
@@ -554,6 +560,17 @@ FILE *FakeFopen(const char *name, const char *mode)
     file->text = strchr(mode, 'b') == NULL;
     file->buffering = world.crt;
     return reinterpret_cast<FILE *>(file);
+}
+
+// For the tools, which name files in UTF-16: ASCII names, and a missing file
+// as the only reason.
+FILE *FakeWfopen(const wchar_t *name, const wchar_t *mode)
+{
+    std::string narrowName(name, name + wcslen(name)), narrowMode(mode, mode + wcslen(mode));
+    FILE *file = FakeFopen(narrowName.c_str(), narrowMode.c_str());
+    if (file == NULL)
+        errno = ENOENT;
+    return file;
 }
 
 int FakeFgetc(FILE *file)

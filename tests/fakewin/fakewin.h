@@ -55,6 +55,7 @@ struct World {
     std::map<std::string, std::string> files;   // full path -> bytes
     CrtBuffering crt;   // how the C runtime fills its buffer from them
 
+    bool serviceKeyExists = true;   // the kvcard service key, above it
     bool keyExists = true;
     ULONGLONG keyMadeAt = 0;   // the time (now, below) a driver's installer makes it
     REGSAM keyGrants = KEY_ALL_ACCESS;   // what the key's ACL allows us
