@@ -147,6 +147,8 @@ void DrawKey(Draw &d, Machine &m)
     if (kind == 2) {
         m.keyCause = true, w.keyGrants = d.OneIn(2) ? KEY_QUERY_VALUE : 0;
         m.dimensions << "; key denied" << (w.keyGrants ? " but readable" : "");
+    } else {
+        m.dimensions << "; key";
     }
     for (int k = 0; k < 2; k++) {
         const char *name = k ? "SDSwitch" : "SMEnable";
