@@ -15,9 +15,11 @@ int LetCallbackExceptionsEndProcess(void)
     HMODULE kernel32 = GetModuleHandleA("kernel32.dll");
     FARPROC get = GetProcAddress(kernel32, "GetProcessUserModeExceptionPolicy");
     FARPROC set = GetProcAddress(kernel32, "SetProcessUserModeExceptionPolicy");
-    DWORD flags;
-    if (get == NULL || set == NULL ||
-        !reinterpret_cast<GetPolicyProc>(reinterpret_cast<void (*)(void)>(get))(&flags))
+    if (get == NULL || set == NULL)
         return 0;
-    return reinterpret_cast<SetPolicyProc>(reinterpret_cast<void (*)(void)>(set))(flags & ~CallbackFilterEnabled) != 0;
+    DWORD flags;
+    if (!reinterpret_cast<GetPolicyProc>(reinterpret_cast<void (*)(void)>(get))(&flags))
+        return 0;
+    SetPolicyProc setPolicy = reinterpret_cast<SetPolicyProc>(reinterpret_cast<void (*)(void)>(set));
+    return setPolicy(flags & ~CallbackFilterEnabled) != 0;
 }

@@ -176,8 +176,9 @@ void DescribeOutcome(const OutcomeState *state, Outcome outcome, DWORD runningSe
         return;
     }
     // Only a key that could not be opened at all means nothing was written.
+    int allWritten = state->smWritten && state->sdWritten;
     int partial = outcome == OutcomeKeyFailed ? state->valueFailed || state->smWritten || state->sdWritten
-                                              : outcome == OutcomeLeftDisabled && !(state->smWritten && state->sdWritten);
+                                              : outcome == OutcomeLeftDisabled && !allWritten;
     if (!partial) {
         snprintf(out, outSize, "%s", OutcomeText(outcome));
         return;
