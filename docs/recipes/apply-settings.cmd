@@ -10,15 +10,15 @@ setlocal
 set SETTINGS=SMEnable=1 SDSwitch=2
 
 if not exist "%~dp0qscheck.exe" (
-  echo quillset: "%~dp0qscheck.exe" is missing
+  1>&2 echo quillset: "%~dp0qscheck.exe" is missing
   exit /b 1
 )
 if not exist "%~dp0qscapture.exe" (
-  echo quillset: "%~dp0qscapture.exe" is missing
+  1>&2 echo quillset: "%~dp0qscapture.exe" is missing
   exit /b 1
 )
 if not exist "%~dp0quillset.exe" (
-  echo quillset: "%~dp0quillset.exe" is missing
+  1>&2 echo quillset: "%~dp0quillset.exe" is missing
   exit /b 1
 )
 rem 1. The settings file, in a form quillset cannot misread.

@@ -20,10 +20,14 @@ foreach ($tool in $qscheck, $qscapture, $program) {
     }
 }
 if ($null -ne $smEnable) {
+    $global:LASTEXITCODE = $null
     & $qscheck --write "SMEnable=$smEnable" "SDSwitch=$sdSwitch"
     # Also when it did not run: $LASTEXITCODE is then $null.
     if ($LASTEXITCODE -ne 0) { throw "quillset: qscheck --write did not write the settings file (exit code '$LASTEXITCODE')" }
 }
+# A program that does not start leaves $LASTEXITCODE as the program before
+# it set it (0 after qscheck --write): hence the reset before each start.
+$global:LASTEXITCODE = $null
 & $qscapture --log "$folder\quillset.log" --eventlog --timeout 45 --outcome $program
 $outcome = $LASTEXITCODE
 if ($null -eq $outcome) { throw "quillset: $qscapture did not run" }

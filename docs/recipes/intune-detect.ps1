@@ -22,6 +22,7 @@ if (-not (Test-Path -LiteralPath $qscheck -PathType Leaf)) {
     "state=cannot-tell reason=not-installed missing=$qscheck"
     exit 1
 }
+$global:LASTEXITCODE = $null
 $line = & $qscheck --verify
 $code = $LASTEXITCODE
 # $LASTEXITCODE stays $null when no program ran.

@@ -22,10 +22,14 @@ foreach ($tool in $qscheck, $qscapture, $program) {
     }
 }
 if ($null -ne $smEnable) {
+    $global:LASTEXITCODE = $null
     & $qscheck --write "SMEnable=$smEnable" "SDSwitch=$sdSwitch"
     # Also when it did not run: $LASTEXITCODE is then $null.
     if ($LASTEXITCODE -ne 0) { exit 1 }
 }
+# A program that does not start leaves $LASTEXITCODE as the program before
+# it set it (0 after qscheck --write): hence the reset before each start.
+$global:LASTEXITCODE = $null
 & $qscapture --log "$folder\quillset.log" --eventlog --timeout 300 --outcome $program
 $outcome = $LASTEXITCODE
 if ($outcome -eq 0 -or $outcome -eq 3010 -or $outcome -eq 7) { exit 0 }

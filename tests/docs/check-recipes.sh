@@ -2,7 +2,8 @@
 # The fleet recipes in docs/recipes, read for what can go wrong without a
 # Windows to run them on: a tool started without a check that it is there,
 # a script that ends without an explicit exit or exits with a $LASTEXITCODE
-# that no program set, a run of qscapture without --timeout or with one past
+# that no program set, a start that may read the code of the program before
+# it, a run of qscapture without --timeout or with one past
 # the script's time limit, and a detection and remediation pair that keep
 # different settings.
 #   check-recipes.sh <project root>
@@ -32,6 +33,11 @@ for script in *.ps1 *.cmd; do
     done
     [[ $last = exit\ * ]] || fail "$script ends with '$last', not an exit"
     ! grep -q 'exit \$LASTEXITCODE' "$script" || fail "$script exits with \$LASTEXITCODE, which is \$null (exit 0) when no program ran"
+    # A start that fails leaves the code of the program before: each start
+    # follows a reset of the global one (a script's own would hide it).
+    awk '/^[[:space:]]*(\$[a-z]* = )?& / && previous !~ /^[[:space:]]*\$global:LASTEXITCODE = \$null$/ { bad = 1 }
+      { previous = $0 }
+      END { exit bad }' "$script" || fail "$script starts a program without \$global:LASTEXITCODE = \$null just before"
     # "$name:" is a drive-qualified variable to PowerShell, not $name and a colon.
     ! grep -qP '\$(?!env:|global:|script:)[A-Za-z_]\w*:' "$script" || fail "$script has \$name: in a string; write \${name}:"
     starts=$(grep '& \$qscapture ' "$script")

@@ -53,6 +53,15 @@ check_tables() {
   upgrade=$(table "$msi" Upgrade | cut -f7 | sort | paste -sd ' ' -)
   [ -n "$upgrade" ] && [ "$secure" = "$upgrade" ] ||
     fail "$name: SecureCustomProperties '$secure', the upgrade's properties '$upgrade'"
+  # A transform's settings reach every later run whoever starts it: on an
+  # installed product only a real administrator writes or applies them.
+  [ "$(column "$(table "$msi" Property)" MSIUSEREALADMINDETECTION 2)" = 1 ] ||
+    fail "$name: MSIUSEREALADMINDETECTION is not 1"
+  local step condition
+  for step in SaveSettings WriteSettings ApplySettings CheckReboot; do
+    condition=$(column "$(table "$msi" InstallExecuteSequence)" $step 2)
+    [[ $condition = *'(NOT Installed OR '*AdminUser')'* ]] || fail "$name: $step runs on an installed product for any user: '$condition'"
+  done
 
   # One architecture per machine.
   local platform
