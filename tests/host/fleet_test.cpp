@@ -55,10 +55,10 @@ std::string Skipped(Draw &d, bool lineEndFirst)
     return skipped;
 }
 
-// A comment that puts the next entry's ID at the end of one of the
-// runtime's buffer fills, give or take a byte: fills of 4096 bytes from the
-// start, and after a seek (the reader makes one for every value) one of 512
-// bytes, then 4096 again.
+// A comment that puts the next entry's ID at the end of one of msvcrt's
+// buffer fills, give or take a byte: fills of 4096 bytes from the start, and
+// after a seek one of 512 bytes, then 4096 again, where a reader that seeks
+// to every value (as the text-mode one did) has them.
 void EdgePadding(Draw &d, std::string &bytes, long long seekedTo)
 {
     long long edge = seekedTo < 0 ? 4096 : seekedTo + 512;
