@@ -1,9 +1,11 @@
 #include "fakewin.h"
 
+#include <errno.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <strings.h>
+#include <wchar.h>
 
 #include <algorithm>
 
@@ -16,6 +18,7 @@
 namespace fake {
 
 const char SettingsPath[] = "C:\\windows\\kvinst\\kvconfig.txt";
+static const char ServiceKey[] = "System\\CurrentControlSet\\Services\\kvcard";
 static const char ParametersKey[] = "System\\CurrentControlSet\\Services\\kvcard\\Parameters";
 
 World world;
@@ -39,9 +42,14 @@ std::vector<std::string> Messages()
 // Counts the call and says whether the world wants it to fail.
 static bool Fails(const char *name)
 {
-    std::string key = std::string(name) + "#" + std::to_string(++world.callCounts[name]);
-    world.calls.push_back(key);
-    return world.failing.count(name) || world.failing.count(key);
+    // Without a string made for the lookup: the stream counts every character.
+    auto count = world.callCounts.find(name);
+    if (count == world.callCounts.end())
+        count = world.callCounts.emplace(name, 0).first;
+    std::string key = count->first + '#' + std::to_string(++count->second);
+    bool fails = !world.failing.empty() && (world.failing.count(count->first) || world.failing.count(key));
+    world.calls.push_back(std::move(key));
+    return fails;
 }
 
 static DWORD CopyPath(const std::string &path, char *buffer, DWORD size)
@@ -85,7 +93,12 @@ BOOL SetCurrentDirectoryA(const char *path)
     return TRUE;
 }
 
-void OutputDebugStringA(const char *text) { world.log.push_back(text); }
+void OutputDebugStringA(const char *text)
+{
+    world.log.push_back(text);
+    if (world.afterMessage)
+        world.afterMessage();
+}
 
 void Sleep(DWORD milliseconds)
 {
@@ -319,19 +332,23 @@ static std::map<std::string, Value> *RecordView(REGSAM access)
 
 LONG RegOpenKeyExA(HKEY root, const char *subkey, DWORD options, REGSAM access, HKEY *key)
 {
-    bool record = strcasecmp(subkey, fake::RecordKey) == 0;
-    if (!record)
+    bool record = strcasecmp(subkey, fake::RecordKey) == 0, service = strcasecmp(subkey, fake::ServiceKey) == 0;
+    if (!record && !service)
         world.keyOpens++;
     if (fake::Fails("RegOpenKeyExA"))
         return world.keyOpenError;
-    if (root != HKEY_LOCAL_MACHINE || (record ? !world.recordKeyExists
-                                              : strcasecmp(subkey, fake::ParametersKey) != 0 || !world.keyExists))
+    bool exists = record ? world.recordKeyExists
+                  : service ? world.serviceKeyExists
+                            : strcasecmp(subkey, fake::ParametersKey) == 0 && world.keyExists &&
+                                  world.now >= world.keyMadeAt;
+    if (root != HKEY_LOCAL_MACHINE || !exists)
         return ERROR_FILE_NOT_FOUND;
     if (options != 0)
         return ERROR_INVALID_PARAMETER;
-    if (!record && (access & ~world.keyGrants))
+    if (!record && !service && (access & ~world.keyGrants))
         return ERROR_ACCESS_DENIED;
-    *key = fake::NewKey(record ? fake::RecordView(access) : &world.values, access);
+    static std::map<std::string, fake::Value> serviceValues;   // none that anyone reads
+    *key = fake::NewKey(record ? fake::RecordView(access) : service ? &serviceValues : &world.values, access);
     return ERROR_SUCCESS;
 }
 
@@ -543,6 +560,17 @@ FILE *FakeFopen(const char *name, const char *mode)
     file->text = strchr(mode, 'b') == NULL;
     file->buffering = world.crt;
     return reinterpret_cast<FILE *>(file);
+}
+
+// For the tools, which name files in UTF-16: ASCII names, and a missing file
+// as the only reason.
+FILE *FakeWfopen(const wchar_t *name, const wchar_t *mode)
+{
+    std::string narrowName(name, name + wcslen(name)), narrowMode(mode, mode + wcslen(mode));
+    FILE *file = FakeFopen(narrowName.c_str(), narrowMode.c_str());
+    if (file == NULL)
+        errno = ENOENT;
+    return file;
 }
 
 int FakeFgetc(FILE *file)

@@ -55,7 +55,9 @@ struct World {
     std::map<std::string, std::string> files;   // full path -> bytes
     CrtBuffering crt;   // how the C runtime fills its buffer from them
 
+    bool serviceKeyExists = true;   // the kvcard service key, above it
     bool keyExists = true;
+    ULONGLONG keyMadeAt = 0;   // the time (now, below) a driver's installer makes it
     REGSAM keyGrants = KEY_ALL_ACCESS;   // what the key's ACL allows us
     std::map<std::string, Value> values;
     // HKLM\SOFTWARE\quillset, in the 64-bit view; a 32-bit process on
@@ -96,8 +98,10 @@ struct World {
 
     // What happened. The log holds every debugger message and "[sleep N]".
     std::vector<std::string> log;
+    // Called after each debugger message, to end the run there, for example.
+    void (*afterMessage)(void) = nullptr;
     std::vector<std::string> calls;   // "Name#n" of every call that can fail
-    std::map<std::string, int> callCounts;
+    std::map<std::string, int, std::less<>> callCounts;
     std::vector<SP_PROPCHANGE_PARAMS> classInstallParams;
     std::vector<std::pair<DWORD, DWORD>> stateChanges;   // device index, state
     int keyOpens = 0;

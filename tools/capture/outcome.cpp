@@ -126,11 +126,12 @@ Outcome FinalOutcome(const OutcomeState *state)
         return OutcomeKeyFailed;
     if (!state->settingsRead)
         return OutcomeNotApplied;
-    // The key came after the tenth wait, too late for SMEnable alone.
-    if (state->sdWritten && !state->smWritten)
+    // One value without the other, and the words say which: the key came
+    // after the tenth wait, too late for SMEnable, or the run ended between
+    // the two writes.
+    if (state->smWritten != state->sdWritten)
         return OutcomeKeyFailed;
-    // A run cut short between the two writes applied nothing whole.
-    if (!state->smWritten || !state->sdWritten)
+    if (!state->smWritten)
         return OutcomeNotApplied;
     // A failure too, kept across reboots.
     if (state->notRunning)
