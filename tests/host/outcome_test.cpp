@@ -57,6 +57,8 @@ TEST_F(JobTest, OutcomeOfRestarts)
          0, OutcomeLeftDisabled, "SMEnable not written, SDSwitch written, controller left disabled"},
         {{}, 0, OutcomeLeftDisabled, "values written, controller left disabled", 0, false, "", MsgDisablePassEnded},
         {{}, 0, OutcomeLeftDisabled, nullptr, 0, false, "", MsgStateChanged},
+        // Ended inside the disable: it may have taken.
+        {{}, 0, OutcomeLeftDisabled, nullptr, 0, false, "", MsgFound},
         {{"SetupDiCallClassInstaller#1"}, 0, OutcomeNotRestarted, nullptr, 0, false, "", MsgDisablePassEnded},
     };
     for (const auto &row : table) {

@@ -16,6 +16,8 @@ enum OutcomeEvent {
     LeftDisabled,
     RebootPending,
     LeftAlone,
+    Found,
+    StateNotChanged,
 };
 
 // quillset's own texts, byte for byte; every other message leaves the outcome alone.
@@ -38,6 +40,8 @@ static const struct {
     {MsgEnableRetry, EnablePassFailed},
     {MsgLeftDisabled, LeftDisabled},
     {MsgRebootPending, RebootPending},
+    {MsgFound, Found},
+    {MsgStateNotChanged, StateNotChanged},
 };
 
 void StartOutcome(OutcomeState *state)
@@ -88,8 +92,11 @@ void NoteOutcomeMessage(OutcomeState *state, const char *text)
         case ValueFailed: state->valueFailed = 1; break;
         // A pass changes the state at most once; of a retried enable pass
         // only the last attempt counts.
-        case StateChanged: state->passChanged = 1; break;
+        case StateChanged: state->passChanged = 1; state->disableUnderWay = 0; break;
+        case Found: state->disableUnderWay = !state->enablePass; break;
+        case StateNotChanged: state->disableUnderWay = 0; break;
         case DisablePassEnded:
+            state->disableUnderWay = 0;
             state->disableChanged = state->passChanged;
             state->passChanged = 0;
             state->enablePass = 1;
@@ -97,7 +104,7 @@ void NoteOutcomeMessage(OutcomeState *state, const char *text)
         case EnablePassFailed: state->passChanged = 0; break;
         case LeftDisabled: state->leftDisabled = 1; break;
         case RebootPending: state->rebootPending = 1; break;
-        case LeftAlone: state->leftAlone = 1; break;
+        case LeftAlone: state->leftAlone = 1; state->disableUnderWay = 0; break;
         }
         return;
     }
@@ -110,10 +117,12 @@ static int Restarted(const OutcomeState *state)
 }
 
 // A disable that took and no enable that took after it, also in a run that
-// ended between them: the controller stays off across reboots.
+// ended between them: the controller stays off across reboots. A run that
+// ended inside the disable (a co-installer's crash, say) may have disabled
+// it: the next run's record tells, and until then it counts as left so.
 static int IsLeftDisabled(const OutcomeState *state)
 {
-    int disableTook = state->enablePass ? state->disableChanged : state->passChanged;
+    int disableTook = state->enablePass ? state->disableChanged : state->passChanged || state->disableUnderWay;
     return state->leftDisabled || (disableTook && !Restarted(state));
 }
 

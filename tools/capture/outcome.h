@@ -22,6 +22,8 @@ struct OutcomeState {
     int settingsRead, smWritten, sdWritten, keyFailed, valueFailed;
     int passChanged, disableChanged, enablePass, leftDisabled, rebootPending;
     int notRunning, leftAlone;
+    // The disable pass found the controller and has not said what became of it.
+    int disableUnderWay;
     DWORD problemCode;
 };
 
