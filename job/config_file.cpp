@@ -5,49 +5,52 @@
 char SmEnableChar;
 char SdHostChar;
 
-// Moves past the nine unexamined bytes after an ID and reads the value. The
-// bytes are counted in the file, so a CR LF among them counts as two.
-// Returns 0 when the stream cannot be positioned or read.
-static int ReadEntryValue(FILE *file, long long idEnd, int *value)
+static const int SkippedBytes = 9;
+
+// The file is read in binary mode: text mode's position, which the skip
+// relies on, is one byte past after a CR LF that its buffer fills split. A
+// CR LF is one LF for the ID and the value, as in text mode; for the scan
+// itself it makes no difference, since neither byte is a colon.
+static int ReadCharacter(FILE *file, long long *offset)
 {
-    if (_fseeki64(file, idEnd + 9, SEEK_SET) != 0)
-        return 0;
-    *value = fgetc(file);
-    return !ferror(file);
+    int c = fgetc(file);
+    if (c == EOF)
+        return EOF;
+    ++*offset;
+    if (c == '\r') {
+        int next = fgetc(file);
+        if (next == '\n') {
+            ++*offset;
+            return next;
+        }
+        ungetc(next, file);
+    }
+    return c;
 }
 
 int ScanSettings(FILE *file, SettingsEntryProc onEntry, void *context)
 {
+    long long offset = 0;
     int found = 0;
-    while (!feof(file)) {
-        // A failing read need not ever reach the end of the file.
-        if (ferror(file)) {
-            DebugTrace(1, "%s", MsgFileUnreadable);
-            return 0;
-        }
-        if (fgetc(file) != ':')
+    // A failing read need not ever reach the end of the file.
+    while (!feof(file) && !ferror(file)) {
+        int c = fgetc(file);
+        offset += c != EOF;
+        if (c != ':')
             continue;
 
-        int id = fgetc(file);
+        int id = ReadCharacter(file, &offset);
         DebugTrace(1, "ID Param: %c \n", id);
-        int isSetting = id == '1' || id == '2';
-        // Text mode pays for a position with a look through its buffer, so
-        // only where it is used.
-        long long idEnd = -1;
-        if (isSetting || onEntry != NULL) {
-            idEnd = _ftelli64(file);
-            if (idEnd < 0) {
-                DebugTrace(1, "%s", MsgFileUnreadable);
-                return 0;
-            }
-        }
+        long long idEnd = offset;
 
         int value = NoEntryValue;
-        if (isSetting) {
-            if (!ReadEntryValue(file, idEnd, &value)) {
-                DebugTrace(1, "%s", MsgFileUnreadable);
-                return 0;
-            }
+        if (id == '1' || id == '2') {
+            // Bytes of the file, so a CR LF among them counts as two.
+            char skipped[SkippedBytes];
+            offset += fread(skipped, 1, SkippedBytes, file);
+            value = ReadCharacter(file, &offset);
+            if (ferror(file))
+                break;
             // Entries after the ID '2' entry are only ever seen by a tool.
             if (id == '1') {
                 DebugTrace(1, "SMEnable Value: %c \n", value);
@@ -64,12 +67,16 @@ int ScanSettings(FILE *file, SettingsEntryProc onEntry, void *context)
         if (onEntry != NULL ? !onEntry(context, id, idEnd, value) : found)
             break;
     }
+    if (ferror(file)) {
+        DebugTrace(1, "%s", MsgFileUnreadable);
+        return 0;
+    }
     return found;
 }
 
-// What the runtime's text mode would misread: it has no notion of UTF-16,
-// takes every LF it buffers for a CR LF when it reports the position, and
-// treats Ctrl-Z as the end of the text.
+// What a text reader would misread, the runtime's and ours alike: neither
+// knows UTF-16, only a CR LF is a line end, and Ctrl-Z ends the runtime's
+// text where ours goes on. Without them both read the same characters.
 enum ByteFinding { BytesFine, BytesUtf16, BytesBareLf, BytesCtrlZ, BytesUnreadable };
 
 static ByteFinding ExamineBytes(FILE *file)
@@ -108,8 +115,7 @@ const char *SettingsBytesRefusal(FILE *bytes)
 
 const char *SettingsFileRefusal(const char *name)
 {
-    // A second, binary view of the file: the text-mode stream cannot show
-    // the bytes as they are on disk.
+    // A second view of the file, read to its end before the scan begins.
     FILE *file = fopen(name, "rb");
     if (file == NULL)
         return MsgFileUnreadable;
@@ -169,7 +175,7 @@ int ReadConfigFile(void)
     }
     DebugTrace(1, "Current Directory set to %s  \n", settingsDirectory);
 
-    FILE *file = fopen("kvconfig.txt", "r");
+    FILE *file = fopen("kvconfig.txt", "rb");
     if (file == NULL) {
         OutputDebugStringA(MsgFileNotOpened);
         return 0;

@@ -40,11 +40,11 @@ int ReadConfigFile(void);
 const int NoEntryValue = -2;
 typedef int (*SettingsEntryProc)(void *context, int id, long long idEnd, int value);
 
-// Scans an open text-mode ("r") stream, tracing each entry. Sets SmEnableChar
-// and SdHostChar from the entries up to the first ID '2' entry. Without
-// onEntry it stops after that entry; with onEntry it goes on while onEntry
-// returns nonzero. Returns 1 when an ID '2' entry was read, 0 when there is
-// none or the stream failed (ferror tells which).
+// Scans an open binary ("rb") stream from its start, tracing each entry.
+// Sets SmEnableChar and SdHostChar from the entries up to the first ID '2'
+// entry. Without onEntry it stops after that entry; with onEntry it goes on
+// while onEntry returns nonzero. Returns 1 when an ID '2' entry was read, 0
+// when there is none or the stream failed (ferror tells which).
 int ScanSettings(FILE *file, SettingsEntryProc onEntry, void *context);
 
 // The message quillset writes when it refuses the named file because text

@@ -28,8 +28,10 @@ int RecordNamesDevice(const char *instanceId)
     if (instanceId[0] == '\0' ||
         RegOpenKeyExA(HKEY_LOCAL_MACHINE, RecordKey, 0, KEY_QUERY_VALUE | RecordView, &key) != ERROR_SUCCESS)
         return 0;
-    char recorded[DeviceIdChars + 1];
-    DWORD type = 0, size = DeviceIdChars;
+    // Room for the longest ID with its terminator, and one byte more to end
+    // data that has none.
+    char recorded[DeviceIdChars + 2];
+    DWORD type = 0, size = DeviceIdChars + 1;
     int read = RegQueryValueExA(key, RecordDisabledName, NULL, &type, reinterpret_cast<BYTE *>(recorded), &size) ==
                    ERROR_SUCCESS &&
                type == REG_SZ;

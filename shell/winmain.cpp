@@ -1,4 +1,5 @@
 #include "dll_search.h"
+#include "exception_policy.h"
 #include "main_window.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand)
@@ -6,6 +7,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand)
     // Started elevated from a download folder, a DLL planted beside the exe
     // must not load.
     LimitDllSearch();
+    // A crash in the job must end the run, not hang it: the lock is then
+    // abandoned, which the next run takes over.
+    LetCallbackExceptionsEndProcess();
     LoadStringA(instance, IDS_APP_TITLE, WindowTitle, MAX_LOADSTRING);
     LoadStringA(instance, IDC_QUILLSET, WindowClassName, MAX_LOADSTRING);
 

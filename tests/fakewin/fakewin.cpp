@@ -1,20 +1,24 @@
 #include "fakewin.h"
 
+#include <errno.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <strings.h>
+#include <wchar.h>
 
 #include <algorithm>
 
 #include "aclapi.h"
 #include "crt_redirect.h"
+#include "crt_stream.h"
 #include "sddl.h"
 #include "winternl.h"
 
 namespace fake {
 
 const char SettingsPath[] = "C:\\windows\\kvinst\\kvconfig.txt";
+static const char ServiceKey[] = "System\\CurrentControlSet\\Services\\kvcard";
 static const char ParametersKey[] = "System\\CurrentControlSet\\Services\\kvcard\\Parameters";
 
 World world;
@@ -38,9 +42,14 @@ std::vector<std::string> Messages()
 // Counts the call and says whether the world wants it to fail.
 static bool Fails(const char *name)
 {
-    std::string key = std::string(name) + "#" + std::to_string(++world.callCounts[name]);
-    world.calls.push_back(key);
-    return world.failing.count(name) || world.failing.count(key);
+    // Without a string made for the lookup: the stream counts every character.
+    auto count = world.callCounts.find(name);
+    if (count == world.callCounts.end())
+        count = world.callCounts.emplace(name, 0).first;
+    std::string key = count->first + '#' + std::to_string(++count->second);
+    bool fails = !world.failing.empty() && (world.failing.count(count->first) || world.failing.count(key));
+    world.calls.push_back(std::move(key));
+    return fails;
 }
 
 static DWORD CopyPath(const std::string &path, char *buffer, DWORD size)
@@ -84,7 +93,12 @@ BOOL SetCurrentDirectoryA(const char *path)
     return TRUE;
 }
 
-void OutputDebugStringA(const char *text) { world.log.push_back(text); }
+void OutputDebugStringA(const char *text)
+{
+    world.log.push_back(text);
+    if (world.afterMessage)
+        world.afterMessage();
+}
 
 void Sleep(DWORD milliseconds)
 {
@@ -158,6 +172,21 @@ static FARPROC Export(Function function)
     return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)(void)>(function));
 }
 
+static BOOL GetProcessUserModeExceptionPolicy(DWORD *flags) { return *flags = world.exceptionPolicy, TRUE; }
+
+static BOOL SetProcessUserModeExceptionPolicy(DWORD flags) { return world.exceptionPolicy = flags, TRUE; }
+
+static FARPROC Kernel32Export(const char *name)
+{
+    if (world.dllDirectoriesExported && strcmp(name, "SetDefaultDllDirectories") == 0)
+        return Export(SetDefaultDllDirectories);
+    if (world.exceptionPolicyExported && strcmp(name, "GetProcessUserModeExceptionPolicy") == 0)
+        return Export(GetProcessUserModeExceptionPolicy);
+    if (world.exceptionPolicyExported && strcmp(name, "SetProcessUserModeExceptionPolicy") == 0)
+        return Export(SetProcessUserModeExceptionPolicy);
+    return NULL;
+}
+
 FARPROC GetProcAddress(HMODULE module, const char *name)
 {
     if (module == reinterpret_cast<HMODULE>(&ntdll)) {
@@ -166,9 +195,7 @@ FARPROC GetProcAddress(HMODULE module, const char *name)
         return strcmp(name, "RtlNtStatusToDosError") == 0 ? Export(RtlNtStatusToDosError) : NULL;
     }
     if (module == reinterpret_cast<HMODULE>(&kernel32))
-        return world.dllDirectoriesExported && strcmp(name, "SetDefaultDllDirectories") == 0
-                   ? reinterpret_cast<FARPROC>(reinterpret_cast<void (*)(void)>(SetDefaultDllDirectories))
-                   : NULL;
+        return Kernel32Export(name);
     if (!world.probeExported || strcmp(name, "CMP_WaitNoPendingInstallEvents") != 0)
         return NULL;
     return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)(void)>(fake::WaitNoPendingInstallEvents));
@@ -305,19 +332,23 @@ static std::map<std::string, Value> *RecordView(REGSAM access)
 
 LONG RegOpenKeyExA(HKEY root, const char *subkey, DWORD options, REGSAM access, HKEY *key)
 {
-    bool record = strcasecmp(subkey, fake::RecordKey) == 0;
-    if (!record)
+    bool record = strcasecmp(subkey, fake::RecordKey) == 0, service = strcasecmp(subkey, fake::ServiceKey) == 0;
+    if (!record && !service)
         world.keyOpens++;
     if (fake::Fails("RegOpenKeyExA"))
         return world.keyOpenError;
-    if (root != HKEY_LOCAL_MACHINE || (record ? !world.recordKeyExists
-                                              : strcasecmp(subkey, fake::ParametersKey) != 0 || !world.keyExists))
+    bool exists = record ? world.recordKeyExists
+                  : service ? world.serviceKeyExists
+                            : strcasecmp(subkey, fake::ParametersKey) == 0 && world.keyExists &&
+                                  world.now >= world.keyMadeAt;
+    if (root != HKEY_LOCAL_MACHINE || !exists)
         return ERROR_FILE_NOT_FOUND;
     if (options != 0)
         return ERROR_INVALID_PARAMETER;
-    if (!record && (access & ~world.keyGrants))
+    if (!record && !service && (access & ~world.keyGrants))
         return ERROR_ACCESS_DENIED;
-    *key = fake::NewKey(record ? fake::RecordView(access) : &world.values, access);
+    static std::map<std::string, fake::Value> serviceValues;   // none that anyone reads
+    *key = fake::NewKey(record ? fake::RecordView(access) : service ? &serviceValues : &world.values, access);
     return ERROR_SUCCESS;
 }
 
@@ -512,19 +543,9 @@ CONFIGRET CM_Get_DevNode_Status(ULONG *status, ULONG *problem, DEVINST devInst, 
     return CR_SUCCESS;
 }
 
-// The settings stream, read the way the Windows runtime reads text mode:
-// CR LF comes out as one line feed, while positions stay byte offsets.
-// Binary mode ("rb") hands out the bytes as they are.
+// The settings stream, read through msvcrt's buffer as on Windows and Wine.
 
-struct FakeFile {
-    std::string bytes;
-    bool binary;
-    size_t position;
-    bool eof;
-    bool error;
-};
-
-static FakeFile *Stream(FILE *file) { return reinterpret_cast<FakeFile *>(file); }
+static fake::CrtFile *Stream(FILE *file) { return reinterpret_cast<fake::CrtFile *>(file); }
 
 FILE *FakeFopen(const char *name, const char *mode)
 {
@@ -534,54 +555,55 @@ FILE *FakeFopen(const char *name, const char *mode)
     if (fake::Fails("fopen") || found == world.files.end())
         return NULL;
     world.openFiles++;
-    return reinterpret_cast<FILE *>(new FakeFile{found->second, strchr(mode, 'b') != NULL, 0, false, false});
+    fake::CrtFile *file = new fake::CrtFile;
+    file->bytes = found->second;
+    file->text = strchr(mode, 'b') == NULL;
+    file->buffering = world.crt;
+    return reinterpret_cast<FILE *>(file);
+}
+
+// For the tools, which name files in UTF-16: ASCII names, and a missing file
+// as the only reason.
+FILE *FakeWfopen(const wchar_t *name, const wchar_t *mode)
+{
+    std::string narrowName(name, name + wcslen(name)), narrowMode(mode, mode + wcslen(mode));
+    FILE *file = FakeFopen(narrowName.c_str(), narrowMode.c_str());
+    if (file == NULL)
+        errno = ENOENT;
+    return file;
 }
 
 int FakeFgetc(FILE *file)
 {
-    FakeFile *f = Stream(file);
     if (fake::Fails("fgetc")) {
-        f->error = true;
+        Stream(file)->error = true;
         return EOF;
     }
-    if (f->position >= f->bytes.size()) {
-        f->eof = true;
-        return EOF;
-    }
-    unsigned char c = f->bytes[f->position++];
-    if (!f->binary && c == '\r' && f->position < f->bytes.size() && f->bytes[f->position] == '\n')
-        c = f->bytes[f->position++];
-    return c;
+    return fake::CrtGetc(Stream(file));
 }
+
+int FakeUngetc(int c, FILE *file) { return fake::CrtUngetc(c, Stream(file)); }
 
 size_t FakeFread(void *buffer, size_t size, size_t count, FILE *file)
 {
-    FakeFile *f = Stream(file);
     if (fake::Fails("fread")) {
-        f->error = true;
+        Stream(file)->error = true;
         return 0;
     }
-    size_t left = f->position < f->bytes.size() ? f->bytes.size() - f->position : 0;
-    size_t items = size ? std::min(count, left / size) : 0;
-    memcpy(buffer, f->bytes.data() + f->position, items * size);
-    f->position += items * size;
-    f->eof = items < count;
-    return items;
+    return fake::CrtRead(Stream(file), buffer, size, count);
 }
 
 int FakeFeof(FILE *file) { return Stream(file)->eof; }
 
 int FakeFerror(FILE *file) { return Stream(file)->error; }
 
-long long FakeFtelli64(FILE *file) { return fake::Fails("_ftelli64") ? -1 : Stream(file)->position; }
+long long FakeFtelli64(FILE *file) { return fake::Fails("_ftelli64") ? -1 : fake::CrtTell(Stream(file)); }
 
 int FakeFseeki64(FILE *file, long long offset, int origin)
 {
-    if (fake::Fails("_fseeki64") || origin != SEEK_SET || offset < 0)
+    if (fake::Fails("_fseeki64") || origin != SEEK_SET)
         return -1;
-    Stream(file)->position = offset;
-    Stream(file)->eof = false;
-    return 0;
+    return fake::CrtSeek(Stream(file), offset);
 }
 
 int FakeFclose(FILE *file)

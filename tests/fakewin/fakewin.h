@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "cfgmgr32.h"
+#include "crt_stream.h"
 #include "setupapi.h"
 
 namespace fake {
@@ -52,8 +53,11 @@ struct World {
     std::string windowsDirectory = "C:\\windows";
     std::set<std::string> directories = {"C:\\windows\\kvinst"};
     std::map<std::string, std::string> files;   // full path -> bytes
+    CrtBuffering crt;   // how the C runtime fills its buffer from them
 
+    bool serviceKeyExists = true;   // the kvcard service key, above it
     bool keyExists = true;
+    ULONGLONG keyMadeAt = 0;   // the time (now, below) a driver's installer makes it
     REGSAM keyGrants = KEY_ALL_ACCESS;   // what the key's ACL allows us
     std::map<std::string, Value> values;
     // HKLM\SOFTWARE\quillset, in the 64-bit view; a 32-bit process on
@@ -73,6 +77,8 @@ struct World {
     bool wow64 = false;          // a 32-bit process on 64-bit Windows
     bool dllDirectoriesExported = true;   // false: before 8 without KB2533623
     std::string dllSearch = "as started";   // what the DLL search was narrowed to
+    bool exceptionPolicyExported = true;    // false: before 7 SP1 without KB976038
+    DWORD exceptionPolicy = 0x3;            // PROCESS_CALLBACK_FILTER_ENABLED and another flag
     DWORD installFlags = 0;      // of every device's install parameters, besides its own
 
     // The lock Global\quillset as another run left it: made, by
@@ -92,8 +98,10 @@ struct World {
 
     // What happened. The log holds every debugger message and "[sleep N]".
     std::vector<std::string> log;
+    // Called after each debugger message, to end the run there, for example.
+    void (*afterMessage)(void) = nullptr;
     std::vector<std::string> calls;   // "Name#n" of every call that can fail
-    std::map<std::string, int> callCounts;
+    std::map<std::string, int, std::less<>> callCounts;
     std::vector<SP_PROPCHANGE_PARAMS> classInstallParams;
     std::vector<std::pair<DWORD, DWORD>> stateChanges;   // device index, state
     int keyOpens = 0;

@@ -27,8 +27,8 @@ std::string Take(const uint8_t *&data, size_t &size, size_t length)
 
 using Entry = std::tuple<int, long long, int>;   // ID, offset after it, value
 
-// Text mode as the runtime (and the stand-in) reads it: CR LF is one line
-// feed, every other byte stands for itself, offsets count file bytes.
+// Text as the settings format means it: CR LF is one line feed, every other
+// byte stands for itself, offsets count file bytes.
 int TextByte(const std::string &bytes, long long &at)
 {
     if (at >= static_cast<long long>(bytes.size()))
@@ -147,7 +147,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     // The reader watched to the end of the file sees the model's entries.
     fake::world.files["C:\\kvconfig.txt"] = bytes;
-    FILE *file = FakeFopen("C:\\kvconfig.txt", "r");
+    FILE *file = FakeFopen("C:\\kvconfig.txt", "rb");
     std::vector<Entry> seen;
     int found = ScanSettings(file, Collect, &seen);
     FakeFclose(file);

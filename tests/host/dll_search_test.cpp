@@ -1,4 +1,5 @@
 #include "dll_search.h"
+#include "exception_policy.h"
 #include "job_test.h"
 
 // Windows 8 and later narrow the search to System32; older Windows, or a
@@ -23,4 +24,17 @@ TEST_F(JobTest, DllSearchIsNarrowedOnEveryWindows)
         EXPECT_EQ(LimitDllSearch(), row.result) << row.search;
         EXPECT_EQ(fake::world.dllSearch, row.search);
     }
+}
+
+// Where Windows can filter exceptions out of the window's callbacks, the
+// filter is turned off and every other flag kept; elsewhere the run goes on.
+TEST_F(JobTest, CallbackExceptionsEndTheProcess)
+{
+    EXPECT_EQ(LetCallbackExceptionsEndProcess(), 1);
+    EXPECT_EQ(fake::world.exceptionPolicy, 0x2u);
+
+    SetUp();
+    fake::world.exceptionPolicyExported = false;
+    EXPECT_EQ(LetCallbackExceptionsEndProcess(), 0);
+    EXPECT_EQ(fake::world.exceptionPolicy, 0x3u);
 }

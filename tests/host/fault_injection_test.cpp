@@ -63,8 +63,6 @@ const std::map<std::string, Expectation> expectations = {
     {"fopen#2", {"Error reading the file 'kvconfig.txt' \n", false, false}},   // the binary check
     {"fread", {"Error reading the file 'kvconfig.txt' \n", false, false}},
     {"fgetc", {"Error reading the file 'kvconfig.txt' \n", false, false}},
-    {"_ftelli64", {"Error reading the file 'kvconfig.txt' \n", false, false}},
-    {"_fseeki64", {"Error reading the file 'kvconfig.txt' \n", false, false}},
     {"fclose#1", {"Device Re-Enabled from RestartDevice \n", true, true}},   // nothing to lose on a read
     {"fclose#2", {"The file 'kvconfig.txt' could not be closed \n", true, true}},
     {"RegOpenKeyExA#1", {"Reg key does not exist yet, wait 1s. ", true, true}},

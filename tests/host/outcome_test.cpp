@@ -5,16 +5,26 @@
 
 namespace {
 
+// The driver's key appears only after the tenth wait.
+std::set<std::string> KeyAfterTenWaits()
+{
+    std::set<std::string> failing;
+    for (int open = 1; open <= 10; open++)
+        failing.insert("RegOpenKeyExA#" + std::to_string(open));
+    return failing;
+}
+
 TEST_F(JobTest, OutcomeOfRestarts)
 {
     const struct {
         std::set<std::string> failing;
         DWORD installFlags;
         Outcome outcome;
-        const char *text = nullptr; // what the log and the event say, where it is built
-        ULONG problem = 0;          // the controller's after the enable
-        bool disabled = false;      // before the run
-        const char *recorded = "";  // the record's DisabledController
+        const char *text = nullptr;      // what the log and the event say, where it is built
+        ULONG problem = 0;               // the controller's after the enable
+        bool disabled = false;           // before the run
+        const char *recorded = "";       // the record's DisabledController
+        const char *endsAfter = nullptr; // the run's last message, when it ends early
     } table[] = {
         // Disabled on purpose, or by a run cut short.
         {{}, 0, OutcomeLeftAlone, "values written, controller disabled and left so: they apply when it is enabled", 0,
@@ -40,6 +50,16 @@ TEST_F(JobTest, OutcomeOfRestarts)
         {{"RegSetValueExA#1"}, 0, OutcomeKeyFailed, "SMEnable not written, SDSwitch written, controller restarted"},
         {{"RegSetValueExA#2"}, DI_NEEDREBOOT, OutcomeKeyFailed,
          "SMEnable written, SDSwitch not written, controller restarts at the next reboot"},
+        {KeyAfterTenWaits(), 0, OutcomeKeyFailed, "SMEnable not written, SDSwitch written, controller restarted"},
+        // A disable that took and no enable after it, however the run ended.
+        {{"RegSetValueExA#1", "SetupDiCallClassInstaller#2", "SetupDiCallClassInstaller#3",
+          "SetupDiCallClassInstaller#4"},
+         0, OutcomeLeftDisabled, "SMEnable not written, SDSwitch written, controller left disabled"},
+        {{}, 0, OutcomeLeftDisabled, "values written, controller left disabled", 0, false, "", MsgDisablePassEnded},
+        {{}, 0, OutcomeLeftDisabled, nullptr, 0, false, "", MsgStateChanged},
+        // Ended inside the disable: it may have taken.
+        {{}, 0, OutcomeLeftDisabled, nullptr, 0, false, "", MsgFound},
+        {{"SetupDiCallClassInstaller#1"}, 0, OutcomeNotRestarted, nullptr, 0, false, "", MsgDisablePassEnded},
     };
     for (const auto &row : table) {
         SetUp();
@@ -59,8 +79,11 @@ TEST_F(JobTest, OutcomeOfRestarts)
         ConfigureDevice();
         OutcomeState state;
         StartOutcome(&state);
-        for (const std::string &message : fake::world.log)
+        for (const std::string &message : fake::world.log) {
             NoteOutcomeMessage(&state, message.c_str());
+            if (row.endsAfter != nullptr && message == row.endsAfter)
+                break;
+        }
         EXPECT_EQ(FinalOutcome(&state), row.outcome) << row.failing.size() << " failing, flags " << row.installFlags;
         if (row.text != nullptr) {
             char text[128];

@@ -26,7 +26,7 @@ TEST_P(SettingsFormat, ReadsTheEntries)
     EXPECT_EQ(ReadConfigFile(), c.found);
     EXPECT_EQ(SmEnableChar, c.smEnable);
     EXPECT_EQ(SdHostChar, c.sdHost);
-    EXPECT_EQ(fake::world.fileModes.at(0), "r");
+    EXPECT_EQ(fake::world.fileModes.at(0), "rb");
     EXPECT_EQ(fake::world.currentDirectory, "C:\\windows\\kvinst");
 }
 
@@ -45,6 +45,11 @@ const Case cases[] = {
     {"ColonAsLastByte", "text:", 0, '\0', '\0'},
     {"SmValueRunsIntoTheEnd", ":1 enab", 0, '\xFF', '\0'},
     {"SdValueRunsIntoTheEnd", ":2 switch=", 1, '\0', '\xFF'},
+    // The runtime's text-mode position is one byte past once a fill that
+    // ended in the CR of a CR LF is used up: at 4 KiB, and at 512 bytes after
+    // a seek.
+    {"CrEndsAFill", std::string(4093, '.') + ":1\r\nabcdefg0Z\r\n:2 switch= 2\r\n", 1, '0', '2'},
+    {"CrEndsAFillAfterASeek", ":1 enable= 0" + std::string(508, '.') + ":2\r\nabcdefg3Z\r\n", 1, '0', '3'},
 };
 
 INSTANTIATE_TEST_SUITE_P(, SettingsFormat, testing::ValuesIn(cases),
@@ -95,7 +100,7 @@ TEST_F(JobTest, WatchedScanGoesOnPastTheSdEntry)
         static_cast<decltype(seen) *>(context)->emplace_back(id, idEnd, value);
         return 1;
     };
-    FILE *file = FakeFopen(fake::SettingsPath, "r");
+    FILE *file = FakeFopen(fake::SettingsPath, "rb");
     EXPECT_EQ(ScanSettings(file, watch, &seen), 1);
     FakeFclose(file);
     EXPECT_EQ(seen, (decltype(seen){{'1', 2, '0'}, {'2', 16, '3'}, {'1', 30, '1'}, {'x', 44, NoEntryValue}}));

@@ -52,7 +52,7 @@ TEST_F(JobTest, WrittenFileReadsBackExactly)
 
             // Every entry to the end of the file, as qscheck lists them.
             std::vector<std::pair<int, int>> entries;
-            FILE *file = fopen(fake::SettingsPath, "r");
+            FILE *file = fopen(fake::SettingsPath, "rb");
             ASSERT_NE(file, nullptr);
             ScanSettings(
                 file,

@@ -77,6 +77,12 @@ const Case Cases[] = {
      Sentinel, 0, {REFUSED("holds a Ctrl-Z byte: remove it")}},
     {"runtime.utf16", BYTES("\xff\xfe:\0" "1\0 \0v\0a\0l\0u\0e\0 \0=\0 \0" "0\0\r\0\n\0"), KeyPresent, {CONTROLLER},
      Sentinel, Sentinel, 0, {REFUSED("is UTF-16 text: save it as ANSI text")}},
+    // A CR LF that the runtime's 4 KiB buffer fills split, after the ID, at the
+    // end of its first fill and of its second.
+    {"runtime.cr_ends_4k_fill", BYTES(":1\r\nabcdefg0Z\r\n:2 value = 2\r\n"), KeyPresent, {CONTROLLER}, 0, 2,
+     0, {OPENED, SM("0"), SD("2"), CLOSED, CONFIG, WRITTEN, RESTARTED}, 4093},
+    {"runtime.cr_ends_8k_fill", BYTES(":1\r\nabcdefg0Z\r\n:2 value = 2\r\n"), KeyPresent, {CONTROLLER}, 0, 2,
+     0, {OPENED, SM("0"), SD("2"), CLOSED, CONFIG, WRITTEN, RESTARTED}, 8189},
     {"runtime.lone_cr", BYTES("SM card slot  :1 value = 0\rSD host switch :2 value = 3\r"), KeyPresent,
      {CONTROLLER}, 0, 3, 0, {ORDINARY_RUN, RESTARTED}},
     {"runtime.utf8_bom", BYTES("\xef\xbb\xbf" ORDINARY_FILE), KeyPresent, {CONTROLLER}, 0, 3, 0,
@@ -151,13 +157,18 @@ const int CaseCount = sizeof Cases / sizeof Cases[0];
 #define LOGGED_TAKEN "\"Found it! \\n\"", "\"Changed State on Device ID \\n\""
 #define LOGGED_REFUSED "\"Found it! \\n\"", "\"CallClassInstaller(REMOVE) failed\\n\""
 #define LOGGED_RETRY "\"Enabling the controller failed, trying again in 1s \\n\""
+#define LOGGED_UNTIL_WRITTEN                                                                         \
+    "\"The file 'kvconfig.txt' was opened sucessfully \\n\"", LOGGED_CLOSED, "\"Always config Params \\n\"", \
+        LOGGED_WRITTEN
 #define STANDIN_RUN(scenario, ...)                                                                   \
     {scenario, NO_BYTES(NoDirectory), KeyAbsent, {}, NoValue, NoValue, 0,                             \
-     {"\"The file 'kvconfig.txt' was opened sucessfully \\n\"", LOGGED_CLOSED,                         \
-      "\"Always config Params \\n\"", LOGGED_WRITTEN, __VA_ARGS__,                                     \
-      "\"Device Re-Enabled from RestartDevice \\n\""}}
+     {LOGGED_UNTIL_WRITTEN, __VA_ARGS__, "\"Device Re-Enabled from RestartDevice \\n\""}}
 #define STANDIN(scenario, ...) \
     STANDIN_RUN(scenario, LOGGED_TAKEN, "\"Device Disabled from RestartDevice \\n\"", __VA_ARGS__)
+// A run that ends after its disable pass.
+#define STANDIN_ENDED(scenario)                                                                      \
+    {scenario, NO_BYTES(NoDirectory), KeyAbsent, {}, NoValue, NoValue, 0,                             \
+     {LOGGED_UNTIL_WRITTEN, LOGGED_TAKEN, "\"Device Disabled from RestartDevice \\n\""}}
 
 // The administrator's tools. A world of a settings file alone, for qscheck.
 #define FILE_ONLY(text) {"", BYTES(text), KeyAbsent, {}, NoValue, NoValue, 0, {}}
@@ -302,6 +313,13 @@ const ToolCase ToolCases[] = {
      STANDIN("not-running", LOGGED_TAKEN, "\"The controller does not run (problem code 10) \\n\""), 6, 6,
      {ERROR_EVENT("000003ee"), "L\"6\"", "L\"values written, controller does not run (problem code 10)\""},
      "--eventlog", NULL},
+    // A run that ends between its disable and its enable, by itself or in a crash.
+    {"capture.ended_after_disable", Capture, 0, STANDIN_ENDED("ended-after-disable"), 5, 5,
+     {ERROR_EVENT("000003ed"), "L\"5\"", "L\"values written, controller left disabled\""}, "--eventlog", NULL},
+    {"capture.crashed_after_disable", Capture, 0, STANDIN_ENDED("crashed-after-disable"), 5, 5,
+     {ERROR_EVENT("000003ed"), "L\"5\"",
+      "L\"values written, controller left disabled; exit code 3221225477 (0xC0000005)\""},
+     "--eventlog", "exit code 3221225477 (0xC0000005), outcome 5: values written, controller left disabled"},
     {"capture.reboot", Capture, 0,
      STANDIN("reboot", LOGGED_TAKEN, "\"The controller restarts at the next reboot \\n\""), 3010, 3010,
      {WARNING_EVENT("00000faa"), "L\"3010\"", "L\"values written, controller restarts at the next reboot\""},

@@ -332,7 +332,7 @@ static int RunCase(const Case *c, const char *program)
         int detached = 0;
         HANDLE broadcasting =
             c->flags & Broadcasts ? CreateThread(NULL, 0, Broadcast, &broadcaster, 0, NULL) : NULL;
-        if (!RunUnderDebugger(commandLine, NULL, &hooks, &exitCode, &detached) || detached) {
+        if (!RunUnderDebugger(NULL, commandLine, NULL, &hooks, &exitCode, &detached) || detached) {
             snprintf(why, sizeof why, "cannot run %s to its end (error %lu)", program, GetLastError());
             ok = 0;
         }

@@ -44,6 +44,7 @@ struct Case {
     DWORD smEnable, sdSwitch; // registry values after the run
     unsigned flags;
     const char *expected[MaxExpected];
+    DWORD filler = 0; // FileBytes: comment bytes before the case's own
 };
 
 extern const Case Cases[];
@@ -70,9 +71,10 @@ struct ToolCase {
     const char *lines[8];
     const char *options = ""; // Capture: qscapture's options besides --log and --outcome
     // Capture: how the log ends. NULL: "exit code 0, outcome <exit code>: ...";
-    // "": no footer, as the case ends qscapture while quillset waits for the
-    // key; "detached (Ctrl+C)...": the case presses Ctrl+C then. Otherwise the key
-    // appears once qscapture is gone, and quillset must still write the values.
+    // "exit code ...": exactly that; "": no footer, as the case ends qscapture
+    // while quillset waits for the key; "detached (Ctrl+C)...": the case presses
+    // Ctrl+C then. Otherwise the key appears once qscapture is gone, and
+    // quillset must still write the values.
     const char *footer = NULL;
 
     // qscheck --write: its arguments (the target follows unless defaultFile),

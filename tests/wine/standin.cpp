@@ -1,8 +1,9 @@
 // qsstandin: writes one of quillset's runs, its messages taken from the
 // job's own texts, to the debugger and exits 0, so that qscapture and the
 // package can be proved on runs that quillset itself never reaches under
-// Wine (an enable taken, a controller left disabled or not running, or
-// found disabled and left so).
+// Wine (an enable taken, a controller left disabled or not running, found
+// disabled and left so, a run that ends, or crashes, between its disable and
+// its enable).
 //     qsstandin <scenario>
 // Without an argument the scenario is the first line of %windir%\qsstandin.txt,
 // so that a package can run it as quillset.exe. An unknown scenario writes
@@ -14,6 +15,8 @@
 #include "messages.h"
 
 static char NotRunning[sizeof MsgNotRunningFormat + 16];
+// In place of the enable pass: the run ends there, or crashes.
+static const char EndsHere[] = "", CrashesHere[] = "";
 
 // Everything up to the end of the disable pass, as an ordinary run; the
 // disable pass is the last three.
@@ -36,6 +39,8 @@ static const struct {
     {"not-running", {MsgFound, MsgStateChanged, NotRunning}, 0},
     {"reboot", {MsgFound, MsgStateChanged, MsgRebootPending}, 0},
     {"left-alone", {MsgFound, MsgDisabledLeftAlone}, 1},
+    {"ended-after-disable", {EndsHere}, 0},
+    {"crashed-after-disable", {CrashesHere}, 0},
 };
 
 // The first line of the file, without its line end.
@@ -68,8 +73,13 @@ int main(int argc, char **argv)
         int written = sizeof Written / sizeof Written[0] - 1 - (scenario.disabledBefore ? DisablePass : 0);
         for (int i = 0; i < written; i++)
             OutputDebugStringA(Written[i]);
-        for (int i = 0; scenario.enable[i] != NULL; i++)
+        for (int i = 0; scenario.enable[i] != NULL; i++) {
+            if (scenario.enable[i] == EndsHere)
+                return 0;
+            if (scenario.enable[i] == CrashesHere)
+                RaiseException(EXCEPTION_ACCESS_VIOLATION, EXCEPTION_NONCONTINUABLE, 0, NULL);
             OutputDebugStringA(scenario.enable[i]);
+        }
         OutputDebugStringA(MsgRestartEnded);
         return 0;
     }

@@ -397,6 +397,16 @@ static int ExpectedLogLines(const Case *c, const char **lines, int maxLines)
     return count;
 }
 
+// A footer of a run that ended by itself, however it ended, or of one that
+// qscapture let go on (or was ended with).
+static int LeftRunning(const ToolCase *t)
+{
+    return t->footer != NULL && strncmp(t->footer, "exit code ", 10) != 0;
+}
+
+// The words of the last footer CheckLog accepted.
+static char LoggedFooter[512];
+
 // first: a line the log holds before the case's own.
 static int CheckLog(const ToolCase *t, const char *program, DWORD exitCode, const char *first = NULL)
 {
@@ -458,7 +468,21 @@ static int CheckLog(const ToolCase *t, const char *program, DWORD exitCode, cons
                exact ? "" : "...");
         return 0;
     }
+    lstrcpynA(LoggedFooter, line + StampLength + lstrlenA(computer) + 1, sizeof LoggedFooter);
     return 1;
+}
+
+// Standard output, in Text, ends with the footer's words.
+static int StdoutEndsAsTheLog(void)
+{
+    const char *cursor = Text;
+    char line[2048] = "", last[2048] = "";
+    while (NextLine(&cursor, line, sizeof line))
+        lstrcpyA(last, line);
+    if (lstrcmpA(last, LoggedFooter) == 0)
+        return 1;
+    printf("  the last line of stdout is \"%s\", expected \"%s\"\n", last, LoggedFooter);
+    return 0;
 }
 
 // Wine writes a child's traces to the stderr it started us with, which
@@ -745,7 +769,7 @@ int RunToolCase(const ToolCase *t, const char *quillset, const char *qscheck, co
     toolMs = MonotonicMs() - startMs;
     // quillset, left waiting for the key, holds nothing of qscapture's: a
     // deployment tool reads qscapture's output until it closes.
-    int outputHeld = ok && t->footer != NULL && !FileIsFree(outputPath);
+    int outputHeld = ok && LeftRunning(t) && !FileIsFree(outputPath);
     if (secondThread != NULL) {
         WaitForSingleObject(secondThread, INFINITE);
         CloseHandle(secondThread);
@@ -758,7 +782,7 @@ int RunToolCase(const ToolCase *t, const char *quillset, const char *qscheck, co
     }
     SetEnvironmentVariableA("WINEDEBUG", debug[0] ? debug : NULL);
     DWORD smEnable = NoValue, sdSwitch = NoValue;
-    if (ok && t->footer != NULL) {
+    if (ok && LeftRunning(t)) {
         // Left running, quillset still takes the key that appears now; its
         // end lets the world be restored.
         CreateLateKey(&world);
@@ -810,7 +834,7 @@ int RunToolCase(const ToolCase *t, const char *quillset, const char *qscheck, co
         const char *timeout = strstr(t->options, "--timeout ");
         DWORD withinMs = DetachedWithinMs + (timeout != NULL ? atoi(timeout + 10) - 1 : 0) * 1000 +
                          (t->harness == ToolCase::StdoutNeverRead ? FooterGraceMs : 0);
-        if (t->footer != NULL && toolMs > withinMs)
+        if (LeftRunning(t) && toolMs > withinMs)
             printf("  qscapture took %lu ms to let go\n", toolMs), ok = 0;
         // It waits for its stdout at the end: proof that the pipe was stuck.
         if (t->harness == ToolCase::StdoutStalled && toolMs < StallMs)
@@ -820,7 +844,7 @@ int RunToolCase(const ToolCase *t, const char *quillset, const char *qscheck, co
             ok = ReadWineTraces(traceStart, &traceEnd) && CheckQuillsetGap();
         if (outputHeld)
             printf("  quillset, left running, holds qscapture's output open\n"), ok = 0;
-        if (t->footer != NULL && (smEnable != t->run.smEnable || sdSwitch != t->run.sdSwitch))
+        if (LeftRunning(t) && (smEnable != t->run.smEnable || sdSwitch != t->run.sdSwitch))
             printf("  SMEnable 0x%lx, SDSwitch 0x%lx once the key appeared; expected 0x%lx, 0x%lx\n", smEnable,
                    sdSwitch, t->run.smEnable, t->run.sdSwitch), ok = 0;
         // Only Wine traces the event.
@@ -830,6 +854,8 @@ int RunToolCase(const ToolCase *t, const char *quillset, const char *qscheck, co
             else
                 ok = CheckOutputLines(t) && CheckEventMessages();
         }
+        if (ok && !LeftRunning(t) && t->tool == Capture && t->harness == ToolCase::Plain)
+            ok = ReadText(outputPath) && StdoutEndsAsTheLog();
     }
     DeleteFileW(outputPath);
     if (!ok)

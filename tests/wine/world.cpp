@@ -50,24 +50,28 @@ int WorldIsClean(char *why, DWORD whySize)
 DWORD SettingsFileSize(const Case *c)
 {
     switch (c->settings) {
-    case FileBytes: return c->length;
+    case FileBytes: return c->filler + c->length;
     case LargeFile: return LargeFileSize;
     case RandomFile: return RandomFileSize;
     default: return 0;
     }
 }
 
-// Comment lines without a colon, then the two entries in the last line.
+// Comment lines without a colon, and dots after the last whole one.
+static void FillWithComments(char *data, DWORD size)
+{
+    static const char line[] = "filler text that holds no entry, only to make the file large\r\n";
+    DWORD used = 0;
+    for (; used + sizeof line - 1 <= size; used += sizeof line - 1)
+        CopyMemory(data + used, line, sizeof line - 1);
+    FillMemory(data + used, size - used, '.');
+}
+
+// Comments, then the two entries in the last line.
 static void FillLargeFile(char *data, DWORD size)
 {
     static const char tail[] = "SM :1 value = 0, SD :2 value = 3\r\n";
-    static const char line[] = "filler text that holds no entry, only to make the file large\r\n";
-    DWORD used = 0;
-    while (used + sizeof line - 1 <= size - (sizeof tail - 1)) {
-        CopyMemory(data + used, line, sizeof line - 1);
-        used += sizeof line - 1;
-    }
-    FillMemory(data + used, size - (sizeof tail - 1) - used, '.');
+    FillWithComments(data, size - (sizeof tail - 1));
     CopyMemory(data + size - (sizeof tail - 1), tail, sizeof tail - 1);
 }
 
@@ -96,8 +100,10 @@ static int WriteSettingsFile(const Case *c)
         FillLargeFile(data, size);
     else if (c->settings == RandomFile)
         FillRandomFile(data, size);
-    else
-        CopyMemory(data, c->bytes, size);
+    else {
+        FillWithComments(data, c->filler);
+        CopyMemory(data + c->filler, c->bytes, c->length);
+    }
 
     HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, NULL, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, NULL);
     DWORD written = 0;

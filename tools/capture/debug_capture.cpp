@@ -1,5 +1,7 @@
 #include "debug_capture.h"
 
+#include "counter_ms.h"
+
 // nDebugStringLength is 16 bits wide, so no debug string is longer than this.
 static const DWORD MaxDebugString = 0x10000;
 
@@ -11,7 +13,7 @@ DWORD MonotonicMs(void)
     LARGE_INTEGER frequency, counter;
     QueryPerformanceFrequency(&frequency);
     QueryPerformanceCounter(&counter);
-    return static_cast<DWORD>(counter.QuadPart * 1000 / frequency.QuadPart);
+    return CounterMs(counter.QuadPart, frequency.QuadPart);
 }
 
 // Copies the string out of the debuggee; returns its length without the
@@ -93,8 +95,8 @@ static DWORD Shorter(DWORD timeout, DWORD candidate)
     return candidate < timeout ? candidate : timeout;
 }
 
-int RunUnderDebugger(WCHAR *commandLine, const WCHAR *currentDirectory, const DebugCaptureHooks *hooks,
-                     DWORD *exitCode, int *detached)
+int RunUnderDebugger(const WCHAR *application, WCHAR *commandLine, const WCHAR *currentDirectory,
+                     const DebugCaptureHooks *hooks, DWORD *exitCode, int *detached)
 {
     // Nothing of ours for the debuggee, which writes only to us: one left
     // running must hold neither our console nor the caller's output, whose
@@ -114,12 +116,13 @@ int RunUnderDebugger(WCHAR *commandLine, const WCHAR *currentDirectory, const De
     // agent that ends the job must not end the debuggee between its disable
     // and its enable.
     DWORD flags = DEBUG_ONLY_THIS_PROCESS | CREATE_NEW_PROCESS_GROUP | DETACHED_PROCESS;
-    BOOL started = CreateProcessW(NULL, commandLine, NULL, NULL, FALSE, flags | CREATE_BREAKAWAY_FROM_JOB, NULL,
-                                  currentDirectory, &startup, &info);
+    BOOL started = CreateProcessW(application, commandLine, NULL, NULL, FALSE, flags | CREATE_BREAKAWAY_FROM_JOB,
+                                  NULL, currentDirectory, &startup, &info);
     // A job that forbids breakaway refuses the flag so; better inside it
     // than not at all.
     if (!started && GetLastError() == ERROR_ACCESS_DENIED) {
-        started = CreateProcessW(NULL, commandLine, NULL, NULL, FALSE, flags, NULL, currentDirectory, &startup, &info);
+        started = CreateProcessW(application, commandLine, NULL, NULL, FALSE, flags, NULL, currentDirectory, &startup,
+                                 &info);
         if (started && hooks->onInsideJob != NULL)
             hooks->onInsideJob(hooks->context);
     }

@@ -35,15 +35,17 @@ struct DebugCaptureHooks {
     void (*onInsideJob)(void *context);
 };
 
-// Starts commandLine (CreateProcessW may modify it) in currentDirectory
-// (NULL: ours) and debugs it until it exits or we detach. The debuggee never
+// Starts the program at application, a full path (NULL: the one
+// commandLine names, found as CreateProcessW finds it), with commandLine
+// (CreateProcessW may modify it) in currentDirectory (NULL: ours) and debugs
+// it until it exits or we detach. The debuggee never
 // dies with us: should we end first, it runs on, and it leaves the job we
 // run in where the job allows. Returns 1 with the
 // debuggee's exit code or *detached set (then GetLastError says why a
 // DetachedOnFailure happened), or 0 when it could not be started.
 enum { DetachedOnRequest = 1, DetachedOnFailure = 2 };
-int RunUnderDebugger(WCHAR *commandLine, const WCHAR *currentDirectory, const DebugCaptureHooks *hooks,
-                     DWORD *exitCode, int *detached);
+int RunUnderDebugger(const WCHAR *application, WCHAR *commandLine, const WCHAR *currentDirectory,
+                     const DebugCaptureHooks *hooks, DWORD *exitCode, int *detached);
 
 // Writes text as a C-like literal body: \n, \r, \t, \\, \" and \xNN for
 // other control and non-ASCII bytes, so line feeds and message boundaries stay

@@ -16,6 +16,8 @@ enum OutcomeEvent {
     LeftDisabled,
     RebootPending,
     LeftAlone,
+    Found,
+    StateNotChanged,
 };
 
 // quillset's own texts, byte for byte; every other message leaves the outcome alone.
@@ -38,6 +40,8 @@ static const struct {
     {MsgEnableRetry, EnablePassFailed},
     {MsgLeftDisabled, LeftDisabled},
     {MsgRebootPending, RebootPending},
+    {MsgFound, Found},
+    {MsgStateNotChanged, StateNotChanged},
 };
 
 void StartOutcome(OutcomeState *state)
@@ -88,15 +92,19 @@ void NoteOutcomeMessage(OutcomeState *state, const char *text)
         case ValueFailed: state->valueFailed = 1; break;
         // A pass changes the state at most once; of a retried enable pass
         // only the last attempt counts.
-        case StateChanged: state->passChanged = 1; break;
+        case StateChanged: state->passChanged = 1; state->disableUnderWay = 0; break;
+        case Found: state->disableUnderWay = !state->enablePass; break;
+        case StateNotChanged: state->disableUnderWay = 0; break;
         case DisablePassEnded:
+            state->disableUnderWay = 0;
             state->disableChanged = state->passChanged;
             state->passChanged = 0;
+            state->enablePass = 1;
             break;
         case EnablePassFailed: state->passChanged = 0; break;
         case LeftDisabled: state->leftDisabled = 1; break;
         case RebootPending: state->rebootPending = 1; break;
-        case LeftAlone: state->leftAlone = 1; break;
+        case LeftAlone: state->leftAlone = 1; state->disableUnderWay = 0; break;
         }
         return;
     }
@@ -108,18 +116,33 @@ static int Restarted(const OutcomeState *state)
     return state->disableChanged && state->passChanged && !state->leftDisabled;
 }
 
+// A disable that took and no enable that took after it, also in a run that
+// ended between them: the controller stays off across reboots. A run that
+// ended inside the disable (a co-installer's crash, say) may have disabled
+// it: the next run's record tells, and until then it counts as left so.
+static int IsLeftDisabled(const OutcomeState *state)
+{
+    int disableTook = state->enablePass ? state->disableChanged : state->passChanged || state->disableUnderWay;
+    return state->leftDisabled || (disableTook && !Restarted(state));
+}
+
 Outcome FinalOutcome(const OutcomeState *state)
 {
+    // The worst a run can do, whatever else it did or said.
+    if (IsLeftDisabled(state))
+        return OutcomeLeftDisabled;
     if (state->keyFailed || state->valueFailed)
         return OutcomeKeyFailed;
     if (!state->settingsRead)
         return OutcomeNotApplied;
-    // A run cut short between the two writes applied nothing whole.
-    if (!state->smWritten || !state->sdWritten)
+    // One value without the other, and the words say which: the key came
+    // after the tenth wait, too late for SMEnable, or the run ended between
+    // the two writes.
+    if (state->smWritten != state->sdWritten)
+        return OutcomeKeyFailed;
+    if (!state->smWritten)
         return OutcomeNotApplied;
-    // Both are failures, kept across reboots, whatever else the run did.
-    if (state->leftDisabled)
-        return OutcomeLeftDisabled;
+    // A failure too, kept across reboots.
     if (state->notRunning)
         return OutcomeNotRunning;
     // Disabled, not by quillset: left so on purpose.
@@ -162,14 +185,17 @@ void DescribeOutcome(const OutcomeState *state, Outcome outcome, DWORD runningSe
         return;
     }
     // Only a key that could not be opened at all means nothing was written.
-    if (outcome != OutcomeKeyFailed || (!state->valueFailed && !state->smWritten && !state->sdWritten)) {
+    int allWritten = state->smWritten && state->sdWritten;
+    int partial = outcome == OutcomeKeyFailed ? state->valueFailed || state->smWritten || state->sdWritten
+                                              : outcome == OutcomeLeftDisabled && !allWritten;
+    if (!partial) {
         snprintf(out, outSize, "%s", OutcomeText(outcome));
         return;
     }
     // A failed open for SDSwitch ends the run before the restart.
     const char *restart = "not restarted";
     if (!state->keyFailed) {
-        if (state->leftDisabled)
+        if (IsLeftDisabled(state))
             restart = "left disabled";
         else if (state->leftAlone)
             restart = "disabled and left so";

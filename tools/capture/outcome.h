@@ -20,8 +20,10 @@ enum Outcome {
 
 struct OutcomeState {
     int settingsRead, smWritten, sdWritten, keyFailed, valueFailed;
-    int passChanged, disableChanged, leftDisabled, rebootPending;
+    int passChanged, disableChanged, enablePass, leftDisabled, rebootPending;
     int notRunning, leftAlone;
+    // The disable pass found the controller and has not said what became of it.
+    int disableUnderWay;
     DWORD problemCode;
 };
 

@@ -25,7 +25,11 @@ static const char Usage[] =
     "Inside the quotes a line feed shows as \\n, a carriage return as \\r, a tab\n"
     "as \\t, a backslash as \\\\, a quote as \\\" and any other control or non-ASCII\n"
     "byte as \\xNN, so every message keeps its exact bytes on one line.\n"
-    "The last line gives the program's exit code, which is also qscapture's.\n"
+    "The last line gives the program's exit code and the outcome (below), as\n"
+    "    exit code 0, outcome 3: values written, controller not restarted\n"
+    "and qscapture exits with that exit code, or with --outcome the outcome.\n"
+    "The program is looked up once, as SearchPath finds it, and started by that\n"
+    "full path: the log and the event name the file that ran.\n"
     "The program never ends with qscapture: on Ctrl+C, Ctrl+Break, a closed\n"
     "console, shutdown or the time-out qscapture lets it run on and exits with 4,\n"
     "and the program leaves qscapture's job where the job allows. Output that\n"
@@ -33,10 +37,11 @@ static const char Usage[] =
     "\n"
     "--log FILE  appends to FILE a header (date, time, computer, the program's\n"
     "            path and file version), every message with its time of day, and\n"
-    "            a footer with the exit code and the outcome. A FILE with more\n"
-    "            than one name (hard links), or that is a link, is not written,\n"
-    "            nor one whose folder is a link or is owned by a user other than\n"
-    "            the one qscapture runs as (SYSTEM and Administrators may own it).\n"
+    "            a footer with the exit code (in hex too, if it is not 0) and the\n"
+    "            outcome. A FILE with more than one name (hard links), or that\n"
+    "            is a link, is not written, nor one whose folder is a link or is\n"
+    "            owned by a user other than the one qscapture runs as (SYSTEM and\n"
+    "            Administrators may own it).\n"
     "--outcome   exits with what the quillset run achieved, read from its\n"
     "            messages, instead of the program's own exit code:\n"
     "               0  values written, controller restarted\n"
@@ -44,15 +49,20 @@ static const char Usage[] =
     "               1  settings not applied (no directory, no file, a refused\n"
     "                  file, no ID '2' entry)\n"
     "               2  driver key missing or access denied, nothing written; or a\n"
-    "                  value could not be written (the log says which)\n"
+    "                  value could not be written, the key came too late for\n"
+    "                  SMEnable, or the run ended between the two writes (the\n"
+    "                  log says which)\n"
     "               3  values written, controller not found or not restarted\n"
     "                  (it was never disabled)\n"
     "               4  still running after the time-out or a stop: it goes on\n"
     "                  (also without --outcome)\n"
     "               5  values written, controller left disabled: enable it in\n"
-    "                  Device Manager\n"
+    "                  Device Manager (also a run that ended between the\n"
+    "                  disable and the enable, whatever else it wrote)\n"
     "               6  values written, controller does not run after the\n"
     "                  restart (the log gives its problem code)\n"
+    "               7  values written, controller disabled before the run, not by\n"
+    "                  quillset, and left so: they apply when it is enabled\n"
     "             127  the program could not be started (also without --outcome)\n"
     "            A wrong command line exits with 2.\n"
     "--eventlog  also writes one event to the Application log, source quillset,\n"
@@ -144,13 +154,18 @@ static WCHAR *ProgramCommandLine(int skip)
     return line;
 }
 
-// The file CreateProcess will most likely start, for the log and the event.
-static void ProgramPath(const WCHAR *program, WCHAR *path, DWORD size)
+// The program's full path, found once: the log and the event name it, and
+// that very file is started, whatever CreateProcessW's own search would find.
+static int FindProgram(const WCHAR *program, WCHAR *path, DWORD size)
 {
     WCHAR *file;
     DWORD length = SearchPathW(NULL, program, L".exe", size, path, &file);
-    if (length == 0 || length >= size)
-        lstrcpynW(path, program, size);
+    if (length != 0 && length < size)
+        return 1;
+    if (length != 0)
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+    lstrcpynW(path, program, size);
+    return 0;
 }
 
 // Once the run starts, every line goes out through these, never through
@@ -336,7 +351,8 @@ int wmain(int argc, WCHAR **argv)
 
     WCHAR *commandLine = ProgramCommandLine(first - 1);
     static WCHAR programPath[MAX_PATH];
-    ProgramPath(argv[first], programPath, MAX_PATH);
+    int found = FindProgram(argv[first], programPath, MAX_PATH);
+    DWORD findError = GetLastError();
     char version[64];
     ReadFileVersion(programPath, version, sizeof version);
     CaptureRun run;
@@ -372,8 +388,8 @@ int wmain(int argc, WCHAR **argv)
     int detached = 0, code;
     char how[64], outcomeText[256];
     Outcome outcome;
-    if (!RunUnderDebugger(commandLine, NULL, &hooks, &exitCode, &detached)) {
-        DWORD error = GetLastError();
+    if (!found || !RunUnderDebugger(programPath, commandLine, NULL, &hooks, &exitCode, &detached)) {
+        DWORD error = found ? GetLastError() : findError;
         char text[4 * MAX_PATH + 64];
         snprintf(text, sizeof text, "cannot debug %s: error %lu", Narrow(commandLine), error);
         Say(text, 0);
@@ -395,15 +411,23 @@ int wmain(int argc, WCHAR **argv)
         code = OutcomeStillRunning;
     } else {
         outcome = FinalOutcome(&run.outcome);
-        snprintf(how, sizeof how, "exit code %lu", exitCode);
+        // quillset ends by itself with 0: any other code is a crash or a kill.
+        if (exitCode == 0)
+            lstrcpyA(how, "exit code 0");
+        else
+            snprintf(how, sizeof how, "exit code %lu (0x%08lX)", exitCode, exitCode);
         DescribeOutcome(&run.outcome, outcome, 0, outcomeText, sizeof outcomeText);
-        Post(&Stdout, snprintf(Line, sizeof Line, "%s\r\n", how));
+        Post(&Stdout, snprintf(Line, sizeof Line, "%s, outcome %d: %s\r\n", how, static_cast<int>(outcome),
+                               outcomeText));
         code = outcomeWanted ? static_cast<int>(outcome) : static_cast<int>(exitCode);
     }
     Post(&Log, FormatLogFooter(Line, sizeof Line, how, outcome, outcomeText));
     // Not held up by output that is stuck.
-    if (eventWanted)
-        WriteEvent(outcome, outcomeText, programPath, version);
+    if (eventWanted) {
+        char eventText[sizeof outcomeText + sizeof how + 2];
+        snprintf(eventText, sizeof eventText, exitCode != 0 ? "%s; %s" : "%s", outcomeText, how);
+        WriteEvent(outcome, eventText, programPath, version);
+    }
 
     // The program is let go or gone: after a detach the caller waits for us,
     // and otherwise a time-out still bounds the whole run.

@@ -172,14 +172,14 @@ static int Summarize(const Report *report, int found)
 
 static int CheckFile(const wchar_t *path)
 {
-    FILE *text = _wfopen(path, L"r");
-    if (text == NULL) {
+    FILE *scanned = _wfopen(path, L"rb");
+    if (scanned == NULL) {
         Say(stderr, "qscheck: cannot open ", path, "");
         return CannotCheck;
     }
     FILE *bytes = _wfopen(path, L"rb");
     if (bytes == NULL) {
-        fclose(text);
+        fclose(scanned);
         Say(stderr, "qscheck: cannot open ", path, "");
         return CannotCheck;
     }
@@ -193,15 +193,15 @@ static int CheckFile(const wchar_t *path)
         printf("quillset would write nothing\n");
     } else {
         Report report = {bytes, 0, 1, -1, 0, 0, 0, 0};
-        int found = ScanSettings(text, OnEntry, &report);
-        if (ferror(text)) {
+        int found = ScanSettings(scanned, OnEntry, &report);
+        if (ferror(scanned)) {
             printf("warning: the file could not be read to its end\n");
             printf("quillset would write nothing\n");
         } else
             result = Summarize(&report, found);
     }
     fclose(bytes);
-    fclose(text);
+    fclose(scanned);
     return result;
 }
 
@@ -260,6 +260,20 @@ static int WriteSettings(int count, wchar_t *const *args, const wchar_t *default
     return CheckFile(path);
 }
 
+// qscheck --verify: one line, on standard output only, as a fleet tool reads
+// anything on standard error as a failed script.
+static int Verify(const wchar_t *path)
+{
+    VerifyReadings readings;
+    ReadVerifyReadings(path, &readings);
+    static wchar_t line[VerdictLineChars + 1];
+    int exitCode = ComposeVerdict(&readings, line);
+    PrintWide(stdout, line);
+    fputc('\n', stdout);
+    fflush(stdout);
+    return exitCode;
+}
+
 static int IsHelp(const wchar_t *arg)
 {
     return lstrcmpW(arg, L"/?") == 0 || lstrcmpW(arg, L"-h") == 0 || lstrcmpW(arg, L"--help") == 0;
@@ -284,7 +298,7 @@ int wmain(int argc, wchar_t **argv)
             fputs(Usage, stderr);
             return CannotCheck;
         }
-        return VerifySettings(argc == 3 ? argv[2] : found ? defaultPath : NULL);
+        return Verify(argc == 3 ? argv[2] : found ? defaultPath : NULL);
     }
     if (argc > 1 && lstrcmpW(argv[1], L"--write") == 0)
         return WriteSettings(argc - 2, argv + 2, found ? defaultPath : NULL);

@@ -1,6 +1,6 @@
 // qscheck --verify: whether a machine still has the settings that quillset
 // would apply from its file. The verdict is composed without the machine, so
-// host tests link it too; VerifySettings makes the readings (verify.cpp).
+// host tests link it too, as they do the readings, against the stand-in.
 #ifndef QUILLSET_VERDICT_H
 #define QUILLSET_VERDICT_H
 
@@ -66,9 +66,8 @@ const size_t VerdictLineChars = VerdictLimit - 2;
 // ended with "...". Returns the exit code.
 int ComposeVerdict(const VerifyReadings *readings, wchar_t *line);
 
-// Reads the file (NULL: the default one could not be named), the values and
-// the controller, prints the verdict on standard output only, and returns
-// the exit code.
-int VerifySettings(const wchar_t *path);
+// Reads the file (NULL: the default one could not be named), the values, the
+// controller, quillset's record and the clock of this machine (verify.cpp).
+void ReadVerifyReadings(const wchar_t *path, VerifyReadings *readings);
 
 #endif

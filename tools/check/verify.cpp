@@ -1,13 +1,11 @@
-// qscheck --verify on this machine: the settings file as quillset reads it,
-// the driver's two values, and the controller as quillset finds it. Nothing
-// is written, and nothing goes to standard error: a fleet tool reads any
-// output there as a failed script. The job's own messages go to the
-// debugger, as in quillset.
+// qscheck --verify's readings of this machine: the settings file as
+// quillset reads it, the driver's two values, and the controller as quillset
+// finds it. Nothing is written. The job's own messages go to the debugger,
+// as in quillset.
 #include <errno.h>
 #include <stdio.h>
 
 #include "verdict.h"
-#include "wide_output.h"
 
 static const char ServiceKey[] = "System\\CurrentControlSet\\Services\\kvcard";
 static const char ParametersKey[] = "System\\CurrentControlSet\\Services\\kvcard\\Parameters";
@@ -17,8 +15,8 @@ static FileReading ReadSettingsFile(const wchar_t *path, DWORD *want)
 {
     if (path == NULL)
         return FileNoWindowsFolder;
-    FILE *text = _wfopen(path, L"r");
-    if (text == NULL)
+    FILE *scanned = _wfopen(path, L"rb");
+    if (scanned == NULL)
         return errno == ENOENT ? FileMissing : errno == EACCES ? FileDenied : FileNotOpened;
     FILE *bytes = _wfopen(path, L"rb");
     FileReading reading = FileUnreadable;
@@ -33,11 +31,11 @@ static FileReading ReadSettingsFile(const wchar_t *path, DWORD *want)
             reading = FileCtrlZ;
         else if (refusal == NULL) {
             SmEnableChar = SdHostChar = 0;
-            int found = ScanSettings(text, NULL, NULL);
-            reading = ferror(text) ? FileUnreadable : found ? FileRead : FileNoId2;
+            int found = ScanSettings(scanned, NULL, NULL);
+            reading = ferror(scanned) ? FileUnreadable : found ? FileRead : FileNoId2;
         }
     }
-    fclose(text);
+    fclose(scanned);
     want[0] = SmEnableFromChar(SmEnableChar);
     want[1] = SdSwitchFromChar(SdHostChar);
     return reading;
@@ -120,23 +118,15 @@ static void ReadClock(VerifyReadings *r)
     r->uptimeMs = tickCount64 != NULL ? tickCount64() : GetTickCount();
 }
 
-int VerifySettings(const wchar_t *path)
+void ReadVerifyReadings(const wchar_t *path, VerifyReadings *readings)
 {
-    VerifyReadings readings;
-    ZeroMemory(&readings, sizeof readings);
-    readings.path = path != NULL ? path : L"";
-    readings.file = ReadSettingsFile(path, readings.want);
-    ReadDriverValues(&readings);
+    ZeroMemory(readings, sizeof *readings);
+    readings->path = path != NULL ? path : L"";
+    readings->file = ReadSettingsFile(path, readings->want);
+    ReadDriverValues(readings);
     char instanceId[DeviceIdChars + 1];
-    readings.controller = ReadControllerState(&readings.problem, instanceId);
-    readings.controllerRecorded = RecordNamesDevice(instanceId);
-    readings.runRead = ReadRunRecord(&readings.run);
-    ReadClock(&readings);
-
-    static wchar_t line[VerdictLineChars + 1];
-    int exitCode = ComposeVerdict(&readings, line);
-    PrintWide(stdout, line);
-    fputc('\n', stdout);
-    fflush(stdout);
-    return exitCode;
+    readings->controller = ReadControllerState(&readings->problem, instanceId);
+    readings->controllerRecorded = RecordNamesDevice(instanceId);
+    readings->runRead = ReadRunRecord(&readings->run);
+    ReadClock(readings);
 }
