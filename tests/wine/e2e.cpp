@@ -3,6 +3,7 @@
 //     qse2e [--program <quillset.exe>] [--list] [<case or group>...]
 // qscheck.exe, qscapture.exe and qsstandin.exe are looked for beside it too.
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include "debug_capture.h"
@@ -393,6 +394,8 @@ int main(int argc, char **argv)
 {
     // Runs elevated: no DLL from beside the exe or the current directory.
     LimitDllSearch();
+    if (argc == 3 && lstrcmpA(argv[1], "--ctrl-c") == 0)
+        return PressCtrlC(strtoul(argv[2], NULL, 10));
     char program[MAX_PATH];
     // quillset.exe beside this program, unless told otherwise.
     DWORD length = GetModuleFileNameA(NULL, program, MAX_PATH - 16);

@@ -101,6 +101,9 @@ int ExpectedMessages(const Case *c, const char **texts, int maxTexts);
 int RunningOnWine(void);
 int RunToolCase(const ToolCase *t, const char *quillset, const char *qscheck, const char *qscapture,
                 const char *qsstandin);
+// The helper's whole run (qse2e --ctrl-c PID): presses Ctrl+C in the console
+// of that process when told; exits with 0 once it did.
+int PressCtrlC(DWORD process);
 
 // World building and restoring.
 struct World {

@@ -98,9 +98,15 @@ static DWORD Shorter(DWORD timeout, DWORD candidate)
 int RunUnderDebugger(const WCHAR *application, WCHAR *commandLine, const WCHAR *currentDirectory,
                      const DebugCaptureHooks *hooks, DWORD *exitCode, int *detached)
 {
+    // Nothing of ours for the debuggee, which writes only to us: one left
+    // running must hold neither our console nor the caller's output, whose
+    // pipe a deployment tool reads until it closes. Windows gives a GUI
+    // program neither; Wine gives it our console unless it is detached, and
+    // our standard handles (detached, handles to us) unless it is given none.
     STARTUPINFOW startup;
     ZeroMemory(&startup, sizeof startup);
     startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
     PROCESS_INFORMATION info;
     *detached = 0;
 
@@ -109,7 +115,7 @@ int RunUnderDebugger(const WCHAR *application, WCHAR *commandLine, const WCHAR *
     // debuggee. Out of our job: Task Scheduler's time limit or a deployment
     // agent that ends the job must not end the debuggee between its disable
     // and its enable.
-    DWORD flags = DEBUG_ONLY_THIS_PROCESS | CREATE_NEW_PROCESS_GROUP;
+    DWORD flags = DEBUG_ONLY_THIS_PROCESS | CREATE_NEW_PROCESS_GROUP | DETACHED_PROCESS;
     BOOL started = CreateProcessW(application, commandLine, NULL, NULL, FALSE, flags | CREATE_BREAKAWAY_FROM_JOB,
                                   NULL, currentDirectory, &startup, &info);
     // A job that forbids breakaway refuses the flag so; better inside it
