@@ -6,6 +6,7 @@
 // starts; a failure prints the machine.
 #include <stdlib.h>
 
+#include <algorithm>
 #include <sstream>
 
 #include "job_test.h"
